@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds both presets and runs every test; fails if anything fails to build
+# or any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+
+jobs=$(nproc)
+cmake --preset tm4c123 >/dev/null
+cmake --build --preset tm4c123 -j "$jobs"
+ctest --preset tm4c123 -j "$jobs"
+cmake --preset host >/dev/null
+cmake --build --preset host -j "$jobs"
+ctest --preset host -j "$jobs"
