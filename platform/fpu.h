@@ -1,0 +1,6 @@
+// Floating-point unit access and state saving.
+#pragma once
+
+void FPUEnable();
+void FPUDisable();
+void FPULazyStackingEnable();

@@ -1,0 +1,159 @@
+// The bench a test sets up around the simulated board: peers on the UART
+// lines, drivers of input pins, analogue sources. A run executes an entry
+// program on a fresh board, in a process of its own, to a given virtual time
+// and hands back the timeline.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/hw.h"
+#include "sim/time.h"
+#include "sim/timeline.h"
+
+namespace sim {
+
+enum class PinState : uint8_t { Low, High, Undriven };
+
+struct Pin {
+  uint8_t port;  // 0 for port A to 5 for port F
+  uint8_t pin;
+  constexpr uint8_t unit() const { return static_cast<uint8_t>(port * 8 + pin); }
+};
+
+inline constexpr Pin PA0{0, 0}, PA1{0, 1};
+inline constexpr Pin PC4{2, 4}, PC5{2, 5};
+inline constexpr Pin PD6{3, 6}, PD7{3, 7};
+inline constexpr Pin PE3{4, 3}, PE4{4, 4}, PE5{4, 5};
+inline constexpr Pin PF0{5, 0}, PF1{5, 1}, PF2{5, 2}, PF3{5, 3}, PF4{5, 4};
+
+struct PinChange {
+  Time at;
+  Pin pin;
+  PinState state;
+};
+
+// What a peer's own code may do while the run goes on.
+class PeerLink {
+ public:
+  virtual ~PeerLink() = default;
+  [[nodiscard]] virtual Time now() const = 0;
+  // Starts sending after delay, behind anything already queued.
+  virtual void send(Time delay, std::string_view bytes) = 0;
+};
+
+// The device at the far end of a UART line.
+class UartPeer {
+ public:
+  // The peer's own bit rate; 0 (the default) follows the chip's setting.
+  UartPeer& baud(uint32_t rate);
+  // Bytes that start at the given time, back to back at line rate.
+  UartPeer& send(Time at, std::string bytes);
+  // Each time what the chip sent ends with trigger, answer after delay.
+  UartPeer& reply(std::string trigger, std::string response, Time delay = 0);
+  // The same, for the first match only.
+  UartPeer& replyOnce(std::string trigger, std::string response, Time delay = 0);
+  // Called with every byte the chip sends.
+  UartPeer& onByte(std::function<void(PeerLink&, uint8_t)> handler);
+
+  struct Send {
+    Time at;
+    std::string bytes;
+  };
+  struct Rule {
+    std::string trigger;
+    std::string response;
+    Time delay;
+    bool once;
+  };
+  uint32_t rate = 0;
+  std::vector<Send> sends;
+  std::vector<Rule> rules;
+  std::function<void(PeerLink&, uint8_t)> handler;
+};
+
+class Outcome;
+
+class Bench {
+ public:
+  Bench();
+  UartPeer& uart(unsigned index);
+  const UartPeer& uart(unsigned index) const { return uarts_.at(index); }
+  Bench& drive(Pin pin, Time at, PinState state);
+  // A push-button to ground on a pin with its pull-up: low from at for hold.
+  // Bounces: that many extra open-close pairs, gap apart, after the first
+  // contact and after the release.
+  Bench& press(Pin pin, Time at, Time hold, unsigned bounces = 0, Time gap = microseconds(200));
+  // AIN channel's 12-bit conversion result as a function of time.
+  Bench& analogue(unsigned channel, std::function<uint16_t(Time)> source);
+  // The image's flash vector table; without one every entry is empty.
+  Bench& vectorTable(const hw::Handler* table);
+
+  // Runs entry on a fresh board from reset to end. When entry returns, the
+  // processor idles in wait-for-interrupt and handlers go on running.
+  [[nodiscard]] Outcome run(const std::function<void()>& entry, Time end) const;
+
+  const std::vector<PinChange>& pinChanges() const { return pinChanges_; }
+  const std::function<uint16_t(Time)>& analogue(unsigned channel) const { return analogue_.at(channel); }
+  const hw::Handler* flashVectors() const { return vectors_; }
+
+ private:
+  std::vector<UartPeer> uarts_;
+  std::vector<PinChange> pinChanges_;
+  std::vector<std::function<uint16_t(Time)>> analogue_;
+  const hw::Handler* vectors_ = nullptr;
+};
+
+struct TimedByte {
+  Time time;
+  uint8_t byte;
+};
+
+class Outcome {
+ public:
+  Outcome(Timeline timeline, std::string failure) : timeline_(std::move(timeline)), failure_(std::move(failure)) {}
+
+  // True when the run reached its end with no fault and no crash.
+  [[nodiscard]] bool ok() const { return failure_.empty(); }
+  // The fault report or how the run's process ended; empty when ok.
+  [[nodiscard]] const std::string& failure() const { return failure_; }
+  [[nodiscard]] const Timeline& timeline() const { return timeline_; }
+  [[nodiscard]] std::string text() const { return timeline_.text(); }
+
+  // Bytes the chip sent or received on a UART, in order.
+  [[nodiscard]] std::string sent(unsigned uart) const;
+  [[nodiscard]] std::string received(unsigned uart) const;
+  [[nodiscard]] std::vector<TimedByte> sentBytes(unsigned uart) const;
+  [[nodiscard]] std::vector<TimedByte> lost(unsigned uart) const;
+  // Time the last byte of the first occurrence of text at or after byte
+  // index from finished on the line; kNever when it was not sent.
+  [[nodiscard]] Time sentAt(unsigned uart, std::string_view text, size_t from = 0) const;
+  // Time the first byte of that occurrence finished.
+  [[nodiscard]] Time sentStartAt(unsigned uart, std::string_view text, size_t from = 0) const;
+  // What was sent within [from, to).
+  [[nodiscard]] std::string sentBetween(unsigned uart, Time from, Time to) const;
+
+  // Changes an output pin drove, and its level at a time (-1 before any).
+  [[nodiscard]] std::vector<Record> pinChanges(Pin pin) const;
+  [[nodiscard]] int pinLevel(Pin pin, Time at) const;
+  // Entries into the handler of a vector.
+  [[nodiscard]] std::vector<Time> interrupts(unsigned vector) const;
+  [[nodiscard]] std::vector<std::pair<Time, std::string>> notes() const;
+  [[nodiscard]] Time end() const;
+
+ private:
+  Timeline timeline_;
+  std::string failure_;
+};
+
+// For entry programs of tests: the current virtual time, a busy wait to a
+// time (handlers run meanwhile), a note in the timeline.
+Time now();
+void runUntil(Time time);
+void note(std::string text);
+
+}  // namespace sim

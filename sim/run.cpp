@@ -1,0 +1,328 @@
+// Each run in a process of its own: the firmware's module-level state starts
+// from its initial values every time, whatever ran before in the test binary.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "sim/board.h"
+
+namespace sim {
+
+namespace {
+
+int resultDescriptor = -1;
+
+void writeAll(int descriptor, const void* data, size_t size) {
+  const auto* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t written = ::write(descriptor, bytes, size);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      _exit(3);
+    }
+    bytes += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+void serialize(const Timeline& timeline, int descriptor) {
+  const uint64_t records = timeline.records.size();
+  writeAll(descriptor, &records, sizeof records);
+  writeAll(descriptor, timeline.records.data(), records * sizeof(Record));
+  const uint64_t texts = timeline.texts.size();
+  writeAll(descriptor, &texts, sizeof texts);
+  for (const std::string& text : timeline.texts) {
+    const uint64_t length = text.size();
+    writeAll(descriptor, &length, sizeof length);
+    writeAll(descriptor, text.data(), length);
+  }
+}
+
+bool take(const std::string& bytes, size_t& position, void* out, size_t size) {
+  if (bytes.size() - position < size) {
+    return false;
+  }
+  std::memcpy(out, bytes.data() + position, size);
+  position += size;
+  return true;
+}
+
+bool deserialize(const std::string& bytes, Timeline& timeline) {
+  size_t position = 0;
+  uint64_t records = 0;
+  if (!take(bytes, position, &records, sizeof records) || records > bytes.size() / sizeof(Record)) {
+    return false;
+  }
+  timeline.records.resize(records);
+  if (!take(bytes, position, timeline.records.data(), records * sizeof(Record))) {
+    return false;
+  }
+  uint64_t texts = 0;
+  if (!take(bytes, position, &texts, sizeof texts)) {
+    return false;
+  }
+  for (uint64_t index = 0; index < texts; ++index) {
+    uint64_t length = 0;
+    if (!take(bytes, position, &length, sizeof length) || length > bytes.size() - position) {
+      return false;
+    }
+    timeline.texts.emplace_back(bytes.data() + position, length);
+    position += length;
+  }
+  return position == bytes.size();
+}
+
+}  // namespace
+
+void Board::finish() {
+  if (timeline_.records.empty() || timeline_.records.back().kind != RecordKind::Fault) {
+    record(RecordKind::Ended, 0, 0);
+  }
+  std::fflush(stdout);
+  std::fflush(stderr);
+  serialize(timeline_, resultDescriptor);
+  _exit(0);
+}
+
+// Bench.
+
+Bench::Bench() : uarts_(8), analogue_(12) {}
+
+UartPeer& Bench::uart(unsigned index) { return uarts_.at(index); }
+
+Bench& Bench::drive(Pin pin, Time at, PinState state) {
+  pinChanges_.push_back(PinChange{at, pin, state});
+  return *this;
+}
+
+Bench& Bench::press(Pin pin, Time at, Time hold, unsigned bounces, Time gap) {
+  drive(pin, at, PinState::Low);
+  for (unsigned bounce = 0; bounce < bounces; ++bounce) {
+    drive(pin, at + (2 * bounce + 1) * gap, PinState::Undriven);
+    drive(pin, at + (2 * bounce + 2) * gap, PinState::Low);
+  }
+  const Time release = at + hold;
+  drive(pin, release, PinState::Undriven);
+  for (unsigned bounce = 0; bounce < bounces; ++bounce) {
+    drive(pin, release + (2 * bounce + 1) * gap, PinState::Low);
+    drive(pin, release + (2 * bounce + 2) * gap, PinState::Undriven);
+  }
+  return *this;
+}
+
+Bench& Bench::analogue(unsigned channel, std::function<uint16_t(Time)> source) {
+  analogue_.at(channel) = std::move(source);
+  return *this;
+}
+
+Bench& Bench::vectorTable(const hw::Handler* table) {
+  vectors_ = table;
+  return *this;
+}
+
+Outcome Bench::run(const std::function<void()>& entry, Time end) const {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int channel[2];
+  if (pipe(channel) != 0) {
+    return Outcome({}, std::string("pipe failed: ") + std::strerror(errno));
+  }
+  const pid_t child = fork();
+  if (child < 0) {
+    close(channel[0]);
+    close(channel[1]);
+    return Outcome({}, std::string("fork failed: ") + std::strerror(errno));
+  }
+  if (child == 0) {
+    close(channel[0]);
+    resultDescriptor = channel[1];
+    // The board lives until _exit; nothing of it returns to the test.
+    auto* board = new Board(*this);
+    board->run(entry, end);
+  }
+  close(channel[1]);
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = read(channel[0], buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      break;
+    }
+    bytes.append(buffer, static_cast<size_t>(count));
+  }
+  close(channel[0]);
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  Timeline timeline;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
+                                                : "exited with status " + std::to_string(WEXITSTATUS(status));
+    deserialize(bytes, timeline);
+    return Outcome(std::move(timeline), "the run's process " + how);
+  }
+  if (!deserialize(bytes, timeline)) {
+    return Outcome({}, "the run's timeline could not be read");
+  }
+  std::string failure;
+  for (const Record& record : timeline.records) {
+    if (record.kind == RecordKind::Fault) {
+      failure = "fault at " + formatTime(record.time) + ": " + timeline.texts.at(record.detail);
+    }
+  }
+  return Outcome(std::move(timeline), std::move(failure));
+}
+
+// Peers.
+
+UartPeer& UartPeer::baud(uint32_t value) {
+  rate = value;
+  return *this;
+}
+
+UartPeer& UartPeer::send(Time at, std::string bytes) {
+  sends.push_back(Send{at, std::move(bytes)});
+  return *this;
+}
+
+UartPeer& UartPeer::reply(std::string trigger, std::string response, Time delay) {
+  rules.push_back(Rule{std::move(trigger), std::move(response), delay, false});
+  return *this;
+}
+
+UartPeer& UartPeer::replyOnce(std::string trigger, std::string response, Time delay) {
+  rules.push_back(Rule{std::move(trigger), std::move(response), delay, true});
+  return *this;
+}
+
+UartPeer& UartPeer::onByte(std::function<void(PeerLink&, uint8_t)> function) {
+  handler = std::move(function);
+  return *this;
+}
+
+// Queries.
+
+std::vector<TimedByte> Outcome::sentBytes(unsigned uart) const {
+  std::vector<TimedByte> bytes;
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::UartSent && record.unit == uart && record.detail != kSentPinNotRouted) {
+      bytes.push_back(TimedByte{record.time, static_cast<uint8_t>(record.value)});
+    }
+  }
+  return bytes;
+}
+
+std::vector<TimedByte> Outcome::lost(unsigned uart) const {
+  std::vector<TimedByte> bytes;
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::UartLost && record.unit == uart) {
+      bytes.push_back(TimedByte{record.time, static_cast<uint8_t>(record.value)});
+    }
+  }
+  return bytes;
+}
+
+std::string Outcome::sent(unsigned uart) const {
+  std::string text;
+  for (const TimedByte& byte : sentBytes(uart)) {
+    text.push_back(static_cast<char>(byte.byte));
+  }
+  return text;
+}
+
+std::string Outcome::received(unsigned uart) const {
+  std::string text;
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::UartReceived && record.unit == uart) {
+      text.push_back(static_cast<char>(record.value));
+    }
+  }
+  return text;
+}
+
+Time Outcome::sentAt(unsigned uart, std::string_view text, size_t from) const {
+  const std::vector<TimedByte> bytes = sentBytes(uart);
+  const std::string all = sent(uart);
+  const size_t found = all.find(text, from);
+  if (found == std::string::npos || text.empty()) {
+    return kNever;
+  }
+  return bytes[found + text.size() - 1].time;
+}
+
+Time Outcome::sentStartAt(unsigned uart, std::string_view text, size_t from) const {
+  const std::vector<TimedByte> bytes = sentBytes(uart);
+  const size_t found = sent(uart).find(text, from);
+  if (found == std::string::npos || text.empty()) {
+    return kNever;
+  }
+  return bytes[found].time;
+}
+
+std::string Outcome::sentBetween(unsigned uart, Time from, Time to) const {
+  std::string text;
+  for (const TimedByte& byte : sentBytes(uart)) {
+    if (byte.time >= from && byte.time < to) {
+      text.push_back(static_cast<char>(byte.byte));
+    }
+  }
+  return text;
+}
+
+std::vector<Record> Outcome::pinChanges(Pin pin) const {
+  std::vector<Record> changes;
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::Pin && record.unit == pin.unit()) {
+      changes.push_back(record);
+    }
+  }
+  return changes;
+}
+
+int Outcome::pinLevel(Pin pin, Time at) const {
+  int level = -1;
+  for (const Record& record : pinChanges(pin)) {
+    if (record.time <= at) {
+      level = record.value;
+    }
+  }
+  return level;
+}
+
+std::vector<Time> Outcome::interrupts(unsigned vector) const {
+  std::vector<Time> times;
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::InterruptEnter && record.value == vector) {
+      times.push_back(record.time);
+    }
+  }
+  return times;
+}
+
+std::vector<std::pair<Time, std::string>> Outcome::notes() const {
+  std::vector<std::pair<Time, std::string>> all;
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::Note) {
+      all.emplace_back(record.time, timeline_.texts.at(record.detail));
+    }
+  }
+  return all;
+}
+
+Time Outcome::end() const { return timeline_.records.empty() ? 0 : timeline_.records.back().time; }
+
+// For entry programs.
+
+Time now() { return board().now(); }
+void runUntil(Time time) { board().runUntil(time); }
+void note(std::string text) { board().note(std::move(text)); }
+
+}  // namespace sim

@@ -1,0 +1,51 @@
+// What a run records: every byte on each UART line, every output pin change,
+// every interrupt taken, every fault, with its virtual time.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/time.h"
+
+namespace sim {
+
+enum class RecordKind : uint8_t {
+  UartSent,      // the chip sent value on UART unit (time: end of its stop bit); detail 1: its pin was not routed
+  UartReceived,  // value reached the receive FIFO of UART unit
+  UartLost,      // value reached UART unit and found no room, the receiver off, or its pin not routed
+  Pin,           // output pin unit (port * 8 + pin) now drives value
+  InterruptEnter,
+  InterruptExit,  // value is the vector number
+  Fault,          // detail indexes the texts
+  Note,           // detail indexes the texts
+  Ended,          // the run reached its end time
+};
+
+struct Record {
+  Time time;
+  RecordKind kind;
+  uint8_t unit;
+  uint16_t value;
+  uint32_t detail;
+};
+
+inline constexpr uint32_t kLostFifoFull = 0;
+inline constexpr uint32_t kLostReceiverOff = 1;
+inline constexpr uint32_t kLostPinNotRouted = 2;
+inline constexpr uint32_t kReceivedFramingError = 1;
+inline constexpr uint32_t kSentPinNotRouted = 1;
+
+struct Timeline {
+  std::vector<Record> records;
+  std::vector<std::string> texts;
+
+  // One line per record, as the command-line runner prints it.
+  [[nodiscard]] std::string text() const;
+  [[nodiscard]] std::string line(const Record& record) const;
+};
+
+// Port letter and pin of a Pin record's unit: "PF2".
+std::string pinName(uint8_t unit);
+
+}  // namespace sim
