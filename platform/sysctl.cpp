@@ -91,6 +91,10 @@ void SysCtlClockSet(uint32_t config) {
   // Divider next, then wait for the lock before leaving the bypass.
   rcc &= ~kRccSysDivMask;
   rcc |= config & (kRccSysDivMask | kRccUseSysDiv);
+  if (useRcc2) {
+    // RCC2 holds the divisor; RCC still switches the divider on.
+    rcc |= kRccUseSysDiv;
+  }
   if (usePll) {
     while ((read(kPllStat) & kPllStatLock) == 0) {
     }

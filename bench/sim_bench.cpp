@@ -1,0 +1,124 @@
+// How many virtual seconds the simulated board runs per wall second. Each
+// iteration is one whole run in its own process, so the time is real time.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+
+#include "platform/driverlib.h"
+#include "sim/sim.h"
+
+namespace {
+
+using namespace sim;
+
+constexpr uint32_t kFrame8N1 = UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE;
+
+void bringUp() {
+  SysCtlClockSet(SYSCTL_SYSDIV_4 | SYSCTL_USE_PLL | SYSCTL_OSC_MAIN | SYSCTL_XTAL_16MHZ);
+  SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOA);
+  SysCtlPeripheralEnable(SYSCTL_PERIPH_UART0);
+  GPIOPinTypeUART(GPIO_PORTA_BASE, GPIO_PIN_0 | GPIO_PIN_1);
+  GPIOPinConfigure(GPIO_PA0_U0RX);
+  GPIOPinConfigure(GPIO_PA1_U0TX);
+  UARTConfigSetExpClk(UART0_BASE, SysCtlClockGet(), 115200, kFrame8N1);
+}
+
+void print(uint32_t base, const char* text) {
+  while (*text != 0) {
+    UARTCharPut(base, static_cast<unsigned char>(*text++));
+  }
+}
+
+void reportRate(benchmark::State& state, const Outcome& run) {
+  if (!run.ok()) {
+    state.SkipWithError(run.failure().c_str());
+  }
+  state.counters["virtual_s_per_wall_s"] =
+      benchmark::Counter(static_cast<double>(run.end()) / 1e12, benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// 10 000 bytes to the modem line at 9600 baud, each through the polling send
+// loop, with a console line after every 100.
+void PollingSendAt9600(benchmark::State& state) {
+  Bench bench;
+  for (auto _ : state) {
+    const auto run = bench.run(
+        [] {
+          bringUp();
+          SysCtlPeripheralEnable(SYSCTL_PERIPH_UART4);
+          SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOC);
+          GPIOPinTypeUART(GPIO_PORTC_BASE, GPIO_PIN_4 | GPIO_PIN_5);
+          GPIOPinConfigure(GPIO_PC4_U4RX);
+          GPIOPinConfigure(GPIO_PC5_U4TX);
+          UARTConfigSetExpClk(UART4_BASE, SysCtlClockGet(), 9600, kFrame8N1);
+          for (int i = 0; i < 10000; ++i) {
+            UARTCharPut(UART4_BASE, static_cast<unsigned char>('0' + i % 10));
+            if (i % 100 == 99) {
+              print(UART0_BASE, "sent 100 more\n");
+            }
+          }
+          // Let the last bytes drain, then stop.
+          while (UARTBusy(UART4_BASE)) {
+          }
+          runUntil(now());
+        },
+        seconds(11));
+    if (run.sent(4).size() != 10000) {
+      state.SkipWithError("not all bytes went out");
+    }
+    state.PauseTiming();
+    reportRate(state, run);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(PollingSendAt9600)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+uint32_t samples[8];
+
+void sampleAndPrint() {
+  TimerIntClear(TIMER0_BASE, TIMER_TIMA_TIMEOUT);
+  ADCProcessorTrigger(ADC0_BASE, 3);
+  while (ADCIntStatus(ADC0_BASE, 3, false) == 0) {
+  }
+  ADCIntClear(ADC0_BASE, 3);
+  ADCSequenceDataGet(ADC0_BASE, 3, samples);
+  char line[16];
+  std::snprintf(line, sizeof line, "%lu\n", static_cast<unsigned long>(samples[0]));
+  print(UART0_BASE, line);
+}
+
+// An hour of a 100 ms timer whose handler converts AIN0 and prints the
+// value on the console; the foreground idles.
+void HourOfSampling(benchmark::State& state) {
+  Bench bench;
+  bench.analogue(0, [](Time t) { return static_cast<uint16_t>((t / milliseconds(100)) % 4096); });
+  for (auto _ : state) {
+    const auto run = bench.run(
+        [] {
+          bringUp();
+          SysCtlPeripheralEnable(SYSCTL_PERIPH_ADC0);
+          SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOE);
+          GPIOPinTypeADC(GPIO_PORTE_BASE, GPIO_PIN_3);
+          ADCSequenceConfigure(ADC0_BASE, 3, ADC_TRIGGER_PROCESSOR, 0);
+          ADCSequenceStepConfigure(ADC0_BASE, 3, 0, ADC_CTL_CH0 | ADC_CTL_IE | ADC_CTL_END);
+          ADCSequenceEnable(ADC0_BASE, 3);
+          SysCtlPeripheralEnable(SYSCTL_PERIPH_TIMER0);
+          TimerConfigure(TIMER0_BASE, TIMER_CFG_PERIODIC);
+          TimerLoadSet(TIMER0_BASE, TIMER_A, SysCtlClockGet() / 10);
+          TimerIntRegister(TIMER0_BASE, TIMER_A, sampleAndPrint);
+          TimerIntEnable(TIMER0_BASE, TIMER_TIMA_TIMEOUT);
+          TimerEnable(TIMER0_BASE, TIMER_A);
+          IntMasterEnable();
+        },
+        seconds(3600));
+    if (run.interrupts(INT_TIMER0A).size() != 35999) {
+      state.SkipWithError("wrong number of ticks");
+    }
+    state.PauseTiming();
+    reportRate(state, run);
+    state.ResumeTiming();
+  }
+}
+BENCHMARK(HourOfSampling)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
