@@ -189,8 +189,10 @@ void Board::schedule(Time when, EventTarget* target, uint32_t kind, uint64_t arg
 
 void Board::advanceCycles(uint64_t cycles) { advance(cycles * cycle_); }
 
-void Board::advance(Time duration) {
-  Time end = now_ + duration;
+void Board::advance(Time duration) { advanceUntil(now_ + duration, true); }
+
+void Board::advanceUntil(Time until, bool foreground) {
+  Time end = until;
   for (;;) {
     if (events_.empty() || events_.top().when > end) {
       if (end > end_) {
@@ -213,14 +215,15 @@ void Board::advance(Time duration) {
     const uint64_t before = interruptEntries_;
     takeInterrupts();
     if (interruptEntries_ != before) {
-      end = now_ + remaining;
+      // Foreground work stood still while the handlers ran.
+      end = foreground ? now_ + remaining : (end > now_ ? end : now_);
     }
   }
 }
 
 void Board::runUntil(Time time) {
   if (time > now_) {
-    advance(time - now_);
+    advanceUntil(time, false);
   }
 }
 

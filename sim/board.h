@@ -281,6 +281,8 @@ class Board {
   // Foreground work, excluding any handler that interrupts it.
   void advanceCycles(uint64_t cycles);
   void advance(Time duration);
+  // Events up to a time; foreground time excludes the handlers that run.
+  void advanceUntil(Time until, bool foreground);
   // Busy until the given time, as an entry program's wait.
   void runUntil(Time time);
 

@@ -1,0 +1,52 @@
+// The tracker on the simulated board, brought up as its entry program would:
+// setPins first, UART2 for the position source, the pulse timer, the modem
+// link and the button.
+#pragma once
+
+#include <string>
+
+#include "platform/driverlib.h"
+#include "sim/sim.h"
+#include "tracker/state.h"
+#include "tracker/tracker.h"
+
+namespace tracker_test {
+
+using namespace sim;
+
+inline constexpr unsigned kConsole = 0;
+inline constexpr unsigned kModem = 4;
+inline constexpr unsigned kCamera = 5;
+
+// One modem character at 9600 baud 8N1 with the chip's divisor at 50 MHz.
+inline constexpr Time kModemCharacter = 10 * Time{104165000};
+
+inline void setUpUart2() {
+  SysCtlPeripheralEnable(SYSCTL_PERIPH_UART2);
+  SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOD);
+  GPIOUnlockPin(GPIO_PORTD_BASE, GPIO_PIN_7);
+  GPIOPinTypeUART(GPIO_PORTD_BASE, GPIO_PIN_6 | GPIO_PIN_7);
+  GPIOPinConfigure(GPIO_PD6_U2RX);
+  GPIOPinConfigure(GPIO_PD7_U2TX);
+  UARTConfigSetExpClk(UART2_BASE, SysCtlClockGet(), 9600,
+                      UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE);
+}
+
+// The pulse timer's registers, which the modem handler stops and restarts.
+inline void setUpPulseTimerRegisters() {
+  SysCtlPeripheralEnable(SYSCTL_PERIPH_TIMER0);
+  TimerConfigure(TIMER0_BASE, TIMER_CFG_PERIODIC);
+  TimerLoadSet(TIMER0_BASE, TIMER_A, SysCtlClockGet() / 10);
+}
+
+inline void bringUp() {
+  setPins();
+  setUpUart2();
+  setUpPulseTimerRegisters();
+  sim900UartConfig();
+  pressConfig();
+}
+
+inline std::string noteText(const Outcome& run, size_t index) { return run.notes().at(index).second; }
+
+}  // namespace tracker_test

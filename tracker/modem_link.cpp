@@ -1,0 +1,143 @@
+// The modem link on UART4: batches of modem output, echoed and interpreted.
+#include <cstdio>
+
+#include "platform/driverlib.h"
+#include "tracker/state.h"
+#include "tracker/tracker.h"
+
+using namespace tracker;
+
+namespace {
+
+// At most this many characters between '@' and '$'.
+constexpr size_t kCircleDigits = 4;
+
+void traceState(const char* label) {
+  char text[3];
+  std::snprintf(text, sizeof text, "%d", callStatusFlag);
+  sendUartString(UART0_BASE, label);
+  sendUartString(UART0_BASE, text);
+  sendUartString(UART0_BASE, "\n");
+}
+
+}  // namespace
+
+void sim900UartConfig() {
+  SysCtlPeripheralEnable(SYSCTL_PERIPH_UART4);
+  UARTConfigSetExpClk(UART4_BASE, SysCtlClockGet(), 9600,
+                      UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE);
+  SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOC);
+  GPIOPinTypeUART(GPIO_PORTC_BASE, GPIO_PIN_4 | GPIO_PIN_5);
+  GPIOPinConfigure(GPIO_PC5_U4TX);
+  GPIOPinConfigure(GPIO_PC4_U4RX);
+  UARTIntEnable(UART4_BASE, UART_INT_RX);
+  UARTIntRegister(UART4_BASE, Int_sim900);
+  IntEnable(INT_UART4);
+  IntMasterEnable();
+  IntPrioritySet(INT_UART4, 2);
+  UARTEnable(UART4_BASE);
+}
+
+void Int_sim900() {
+  UARTDisable(UART2_BASE);
+  TimerDisable(TIMER0_BASE, TIMER_A);
+  // Cleared before the FIFO is read: the receive interrupt fires only when
+  // the FIFO reaches its level, so clearing it after the blinks below would
+  // strand what arrived meanwhile in a full FIFO for good.
+  UARTIntClear(UART4_BASE, UART_INT_RX);
+
+  while (UARTCharsAvail(UART4_BASE)) {
+    const char character = static_cast<char>(UARTCharGetNonBlocking(UART4_BASE) & 0xFF);
+    // Characters beyond the buffer are read and dropped, never stored.
+    if (sim900Index < static_cast<int>(kMessageSize) - 1) {
+      recieveMessage[sim900Index] = character;
+      sim900Index++;
+    }
+    SysCtlDelay(1);
+  }
+  recieveMessage[sim900Index] = '\0';
+  sendUartString(UART0_BASE, recieveMessage);
+
+  if (isCall(recieveMessage)) {
+    ledLight(kBlueLed, 700);
+  }
+  if (isNo(recieveMessage)) {
+    ledLight(kGreenLed, 100);
+  }
+  if (isCircleSet(recieveMessage)) {
+    circleFlag = 'y';
+    sendUartString(UART0_BASE, "Set Circle Size");
+  }
+  readFlag = 1;
+  sim900Index = 0;
+
+  UARTEnable(UART2_BASE);
+  TimerEnable(TIMER0_BASE, TIMER_A);
+}
+
+int isCall(const char* message) {
+  while (*message != '\0') {
+    if (*message++ != 'R') {
+      continue;
+    }
+    // Each mismatch resumes the scan at the mismatching character, so RRING
+    // and RIRING match.
+    if (*message != 'I') {
+      continue;
+    }
+    if (*++message != 'N') {
+      continue;
+    }
+    if (*++message != 'G') {
+      return 0;
+    }
+    callStatusFlag = 1;
+    traceState("callFlag : ");
+    return 1;
+  }
+  return 0;
+}
+
+int isNo(const char* message) {
+  while (*message != '\0') {
+    if (*message++ != 'N') {
+      continue;
+    }
+    // Only the first N decides.
+    if (*message != 'O') {
+      return 0;
+    }
+    callStatusFlag = 0;
+    traceState("callStatusFlag: ");
+    return 1;
+  }
+  return 0;
+}
+
+int isCircleSet(const char* message) {
+  while (*message != '\0' && *message != '@') {
+    ++message;
+  }
+  if (*message == '\0') {
+    return 0;
+  }
+  ++message;
+  char temp[kCircleDigits + 1];
+  size_t length = 0;
+  while (message[length] != '\0' && message[length] != '$') {
+    if (length == kCircleDigits) {
+      // Longer than a radius can be: refused, and the radius kept, rather
+      // than cut into a wrong one.
+      return 0;
+    }
+    temp[length] = message[length];
+    ++length;
+  }
+  temp[length] = '\0';
+  int value = 0;
+  if (std::sscanf(temp, "%d", &value) == 1) {
+    circleSize = value;
+  }
+  sendUartString(UART0_BASE, "CIRCLESETSUCCES\n");
+  return 1;
+}

@@ -1,0 +1,34 @@
+#include "tracker/state.h"
+
+#include "platform/sysctl.h"
+#include "tracker/tracker.h"
+
+char latitudeResult[10];
+char longitudeResult[10];
+
+namespace tracker {
+
+char recieveMessage[kMessageSize];
+int sim900Index = 0;
+volatile int callStatusFlag = 0;
+volatile uint8_t pulse = 20;
+volatile int circleSize = 0;
+double beforeLat = 0.0;
+double beforeLong = 0.0;
+double currentLat = 0.0;
+double currentLong = 0.0;
+uint32_t AdcValues[1];
+volatile int readFlag = 0;
+volatile char circleFlag = 'n';
+volatile uint8_t gpsFlagControl = 0;
+volatile int cameraIndex = 0;
+
+void waitMilliseconds(uint32_t ms) {
+  const uint32_t passes = ms * (SysCtlClockGet() / 3000);
+  // The delay loop runs 2^32 passes for a count of 0: no wait is no loop.
+  if (passes != 0) {
+    SysCtlDelay(passes);
+  }
+}
+
+}  // namespace tracker
