@@ -20,6 +20,12 @@ inline constexpr unsigned kCamera = 5;
 
 // One modem character at 9600 baud 8N1 with the chip's divisor at 50 MHz.
 inline constexpr Time kModemCharacter = 10 * Time{104165000};
+// One console character at 115200 baud.
+inline constexpr Time kConsoleCharacter = 10 * Time{8680000};
+
+// A tracker wait of ms milliseconds at 50 MHz: ms x 16666 passes of 3
+// cycles, the division first.
+constexpr Time trackerWait(uint64_t ms) { return ms * (50000000 / 3000) * 3 * nanoseconds(20); }
 
 inline void setUpUart2() {
   SysCtlPeripheralEnable(SYSCTL_PERIPH_UART2);
