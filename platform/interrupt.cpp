@@ -69,6 +69,12 @@ void IntDisable(uint32_t interrupt) {
   }
 }
 
+void IntPendSet(uint32_t interrupt) {
+  if (isDevice(interrupt)) {
+    hw::write32(deviceWord(kInterruptSetPending, interrupt), deviceBit(interrupt));
+  }
+}
+
 bool IntMasterEnable() { return hw::enableInterrupts(); }
 
 bool IntMasterDisable() { return hw::disableInterrupts(); }

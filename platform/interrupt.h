@@ -6,6 +6,8 @@
 void IntRegister(uint32_t interrupt, void (*handler)());
 void IntEnable(uint32_t interrupt);
 void IntDisable(uint32_t interrupt);
+// Makes a device interrupt pending, as if its source had raised it.
+void IntPendSet(uint32_t interrupt);
 // Both return whether interrupts were disabled before the call.
 bool IntMasterEnable();
 bool IntMasterDisable();

@@ -2,16 +2,13 @@
 #include <cstdio>
 
 #include "platform/driverlib.h"
-#include "tracker/settings.h"
+#include "tracker/commands.h"
 #include "tracker/state.h"
 #include "tracker/tracker.h"
 
 using namespace tracker;
 
 namespace {
-
-constexpr auto kDialCommand = concatenate("ATD+ ", settings::kCaretakerNumber, ";\r\n");
-static_assert(kDialCommand.size() == 22, "the dial line is 21 characters");
 
 void setCallState(int state) {
   callStatusFlag = state;
@@ -37,9 +34,17 @@ void pressConfig() {
 
 void Int_PressControl() {
   const uint32_t status = GPIOIntStatus(GPIO_PORTF_BASE, false);
-  if ((status & GPIO_PIN_4) == 0) {
+  if ((status & GPIO_PIN_4) == 0 && !pressDeferred) {
     return;
   }
+  if (modemBusy()) {
+    // A script of the entry program holds the modem: this press is served
+    // when it ends.
+    pressDeferred = true;
+    GPIOIntClear(GPIO_PORTF_BASE, GPIO_INT_PIN_4);
+    return;
+  }
+  pressDeferred = false;
   if (callStatusFlag == 0) {
     sendUartString(UART0_BASE, "making call\n");
     makeCall();
@@ -52,6 +57,7 @@ void Int_PressControl() {
 }
 
 void makeCall() {
+  beginModemScript();
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_3, 0);
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, GPIO_PIN_2);
   char msj1[] = "AT\r\n";
@@ -66,20 +72,25 @@ void makeCall() {
   sendUartString(UART4_BASE, msj3);
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
   setCallState(0);
+  endModemScript();
 }
 
 void answerCall() {
+  beginModemScript();
   sendUartString(UART0_BASE, "answerCall\n");
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, GPIO_PIN_2);
   char msj1[] = "ATA\r\n";
   sendUartString(UART4_BASE, msj1);
   waitMilliseconds(100);
   setCallState(2);
+  endModemScript();
 }
 
 void hangsUpCall() {
+  beginModemScript();
   char msj1[] = "ATH\r\n";
   sendUartString(UART4_BASE, msj1);
   setCallState(0);
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
+  endModemScript();
 }

@@ -1,5 +1,7 @@
 #include "tracker/state.h"
 
+#include "platform/interrupt.h"
+#include "platform/memmap.h"
 #include "platform/sysctl.h"
 #include "tracker/tracker.h"
 
@@ -22,6 +24,34 @@ volatile int readFlag = 0;
 volatile char circleFlag = 'n';
 volatile uint8_t gpsFlagControl = 0;
 volatile int cameraIndex = 0;
+
+namespace {
+volatile int modemScripts = 0;
+}  // namespace
+
+volatile bool reportDeferred = false;
+volatile bool pressDeferred = false;
+
+void beginModemScript() { modemScripts = modemScripts + 1; }
+
+void endModemScript() {
+  // No handler may slip in between the count reaching 0 and the requests.
+  const bool wasDisabled = IntMasterDisable();
+  modemScripts = modemScripts - 1;
+  if (modemScripts == 0) {
+    if (reportDeferred) {
+      IntPendSet(INT_TIMER1A);
+    }
+    if (pressDeferred) {
+      IntPendSet(INT_GPIOF);
+    }
+  }
+  if (!wasDisabled) {
+    IntMasterEnable();
+  }
+}
+
+bool modemBusy() { return modemScripts > 0; }
 
 void waitMilliseconds(uint32_t ms) {
   const uint32_t passes = ms * (SysCtlClockGet() / 3000);

@@ -32,6 +32,19 @@ extern volatile char circleFlag;
 extern volatile uint8_t gpsFlagControl;
 extern volatile int cameraIndex;
 
+// The modem link carries one script at a time. Foreground scripts hold it;
+// a handler that finds it held defers its own script (deferReport,
+// deferPress), which then runs as soon as the last script ends.
+void beginModemScript();
+void endModemScript();
+[[nodiscard]] bool modemBusy();
+extern volatile bool reportDeferred;
+extern volatile bool pressDeferred;
+
+// Text mode and direct delivery of received messages, inside a script that
+// already holds the modem.
+void receiveSmsScript();
+
 // A busy wait of ms milliseconds: three-cycle passes, the division first.
 void waitMilliseconds(uint32_t ms);
 

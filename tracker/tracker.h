@@ -34,3 +34,31 @@ void hangsUpCall();
 void cameraConfig();
 void Int_Camera();
 void sendCommandToCamera(uint32_t nBase, const uint8_t* nData, int size);
+
+// SMS.
+void sendSms();
+void receiveSms();
+
+// Reports over SMS and HTTP.
+void postDataToInterface(const char* lat, const char* lon, const char* pulse);
+void postDataToServer(const char* lat, const char* lon, const char* pulse);
+void getCircleSizeFromServer();
+
+// The periodic report timer.
+void postToDataTimerConfig();
+void Int_PostDataTimer();
+
+// Pulse sampling.
+void pulseSensorConfig();
+void pulseSensorTimerConfig();
+void Int_PulseTimer();
+
+// The geofence. 1 when the current position lies outside the circle.
+int controlDistanceRange();
+double distance(double lat1, double lon1, double lat2, double lon2, char unit);
+double deg2rad(double deg);
+double rad2deg(double rad);
+// For the position source: the circle's centre and the latest fix, in
+// decimal degrees.
+void setReferencePosition(double latitude, double longitude);
+void setCurrentPosition(double latitude, double longitude);

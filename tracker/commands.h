@@ -1,0 +1,20 @@
+// Command lines that carry a build-time setting, put together at compile time.
+#pragma once
+
+#include "tracker/settings.h"
+#include "tracker/state.h"
+
+namespace tracker {
+
+inline constexpr auto kDialCommand = concatenate("ATD+ ", settings::kCaretakerNumber, ";\r\n");
+static_assert(kDialCommand.size() == 22, "the dial line is 21 characters");
+
+inline constexpr auto kSmsSendCommand = concatenate("AT + CMGS = \"", settings::kCaretakerNumber, "\"\r\n");
+static_assert(kSmsSendCommand.size() == 30, "the send command line is 29 characters");
+
+inline constexpr auto kPostUrl =
+    concatenate("AT+HTTPPARA=\"URL\",\"http://", settings::kReportServer, ":5000/postData\"\r\n");
+inline constexpr auto kGetUrl =
+    concatenate("AT+HTTPPARA=\"URL\",\"http://", settings::kReportServer, ":5000/getCircle\"\r\n");
+
+}  // namespace tracker

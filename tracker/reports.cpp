@@ -1,0 +1,157 @@
+// Position reports: the record as an SMS or an HTTP POST, and the radius by
+// HTTP GET.
+#include "platform/driverlib.h"
+#include "tracker/commands.h"
+#include "tracker/state.h"
+#include "tracker/tracker.h"
+
+using namespace tracker;
+
+namespace {
+
+// The report record: 9 + "," + 9 + "," + 2 + CR LF, and a terminator for
+// sendUartString. A text shorter than its field is padded with blanks, so
+// the record is always the 24 bytes that the HTTP script announces.
+struct Record {
+  char bytes[25];
+};
+
+void copyField(char* to, const char* from, size_t width) {
+  size_t index = 0;
+  for (; index < width && from[index] != '\0'; ++index) {
+    to[index] = from[index];
+  }
+  for (; index < width; ++index) {
+    to[index] = ' ';
+  }
+}
+
+Record buildRecord(const char* lat, const char* lon, const char* pulse) {
+  Record data{};
+  copyField(data.bytes, lat, 9);
+  data.bytes[9] = ',';
+  copyField(data.bytes + 10, lon, 9);
+  data.bytes[19] = ',';
+  copyField(data.bytes + 20, pulse, 2);
+  data.bytes[22] = '\r';
+  data.bytes[23] = '\n';
+  data.bytes[24] = '\0';
+  return data;
+}
+
+void traceReport(const char* lat, const char* lon, const char* pulse) {
+  sendUartString(UART0_BASE, "postFunct\n");
+  sendUartString(UART0_BASE, "lat:");
+  sendUartString(UART0_BASE, lat);
+  sendUartString(UART0_BASE, "lon:");
+  sendUartString(UART0_BASE, lon);
+  sendUartString(UART0_BASE, "pulse:");
+  sendUartString(UART0_BASE, pulse);
+  sendUartString(UART0_BASE, "\n");
+}
+
+void lightWhite() {
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_3, 0);
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_1, 0);
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_1, GPIO_PIN_1);
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_3, GPIO_PIN_3);
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, GPIO_PIN_2);
+}
+
+void lightsOff() {
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_1, 0);
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_3, 0);
+  GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
+}
+
+void sendEach(const char* const* texts, size_t count, const uint32_t* waits) {
+  for (size_t index = 0; index < count; ++index) {
+    sendUartString(UART4_BASE, texts[index]);
+    waitMilliseconds(waits[index]);
+  }
+}
+
+}  // namespace
+
+void postDataToInterface(const char* lat, const char* lon, const char* pulse) {
+  beginModemScript();
+  traceReport(lat, lon, pulse);
+  lightWhite();
+  char msj1[] = "AT+CMGF=1\r";
+  auto msj2 = kSmsSendCommand;
+  Record data = buildRecord(lat, lon, pulse);
+
+  sendUartString(UART4_BASE, msj1);
+  waitMilliseconds(1000);
+  sendUartString(UART4_BASE, msj2.data());
+  waitMilliseconds(1000);
+  sendUartString(UART4_BASE, data.bytes);
+  waitMilliseconds(1000);
+  UARTCharPutNonBlocking(UART4_BASE, 0x1A);
+  UARTCharPutNonBlocking(UART4_BASE, 0x0D);
+  UARTCharPutNonBlocking(UART4_BASE, 0x0A);
+  waitMilliseconds(1000);
+  UARTCharPutNonBlocking(UART4_BASE, 0x0D);
+  UARTCharPutNonBlocking(UART4_BASE, 0x0A);
+
+  receiveSmsScript();
+  lightsOff();
+  char msj3[] = "AT\r\n";
+  sendUartString(UART4_BASE, msj3);
+  endModemScript();
+}
+
+void postDataToServer(const char* lat, const char* lon, const char* pulse) {
+  beginModemScript();
+  traceReport(lat, lon, pulse);
+  lightWhite();
+  char msj1[] = "AT\r\n";
+  char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
+  char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
+  char msj4[] = "AT+SAPBR=1,1\r\n";
+  char msj5[] = "AT+SAPBR=2,1\r\n";
+  char msj6[] = "AT+HTTPINIT\r\n";
+  char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
+  auto msj8 = kPostUrl;
+  char msj9[] = "AT+HTTPPARA=\"CONTENT\",\"text/plain\"\r\n";
+  char msj10[] = "AT+HTTPDATA=24,10000\r\n";
+  Record data = buildRecord(lat, lon, pulse);
+  char msj11[] = "AT+HTTPACTION=1\r\n";
+  char msj12[] = "AT+HTTPTERM\r\n";
+  char msj13[] = "AT+SAPBR=0,1\r\n";
+
+  const char* const script[] = {msj1, msj2,       msj3,  msj4,  msj5,  msj6,  msj7,
+                                msj8.data(), msj9, msj10, data.bytes, msj11, msj12, msj13};
+  uint32_t waits[std::size(script)];
+  for (uint32_t& wait : waits) {
+    wait = 300;
+  }
+  sendEach(script, std::size(script), waits);
+  lightsOff();
+  endModemScript();
+}
+
+void getCircleSizeFromServer() {
+  beginModemScript();
+  char msj1[] = "AT\r\n";
+  char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
+  char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
+  char msj4[] = "AT+SAPBR=1,1\r\n";
+  char msj5[] = "AT+SAPBR=2,1\r\n";
+  char msj6[] = "AT+HTTPINIT\r\n";
+  char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
+  auto msj8 = kGetUrl;
+  char msj9[] = "AT+HTTPACTION=0\r\n";
+  char msj10[] = "AT+HTTPREAD\r\n";
+  char msj11[] = "AT+SAPBR=0,1\r\n";
+
+  const char* const opening[] = {msj1, msj2, msj3, msj4, msj5, msj6, msj7, msj8.data(), msj9, msj10};
+  const uint32_t waits[] = {2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000, 3000};
+  static_assert(std::size(opening) == std::size(waits));
+  sendEach(opening, std::size(opening), waits);
+  sendUartString(UART0_BASE, "read\n");
+  sendUartString(UART4_BASE, msj11);
+  waitMilliseconds(2000);
+  endModemScript();
+}
