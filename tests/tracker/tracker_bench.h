@@ -3,6 +3,7 @@
 // link and the button.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "platform/driverlib.h"
@@ -51,6 +52,22 @@ inline void bringUp() {
   setUpPulseTimerRegisters();
   sim900UartConfig();
   pressConfig();
+}
+
+// The whole tracker as its entry program starts it, with a position.
+inline void bringUpAll() {
+  setPins();
+  setUpUart2();
+  pulseSensorConfig();
+  pulseSensorTimerConfig();
+  sim900UartConfig();
+  pressConfig();
+  postToDataTimerConfig();
+}
+
+inline void setPosition(const char* latitude, const char* longitude) {
+  std::snprintf(latitudeResult, sizeof latitudeResult, "%s", latitude);
+  std::snprintf(longitudeResult, sizeof longitudeResult, "%s", longitude);
 }
 
 inline std::string noteText(const Outcome& run, size_t index) { return run.notes().at(index).second; }

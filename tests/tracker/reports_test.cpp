@@ -1,0 +1,290 @@
+// The periodic report end to end, the HTTP scripts, and one script at a
+// time on the modem link.
+#include <gtest/gtest.h>
+
+#include "tests/tracker/tracker_bench.h"
+#include "tracker/settings.h"
+
+namespace {
+
+using namespace tracker_test;
+
+const std::string kNumber = tracker::settings::kCaretakerNumber;
+const std::string kServer = tracker::settings::kReportServer;
+const std::string kSendCommand = "AT + CMGS = \"" + kNumber + "\"\r\n";
+
+std::string smsReport(const std::string& record) {
+  return "AT+CMGF=1\r" + kSendCommand + record + "\x1A\r\n\r\nAT+CMGF=1\rAT+CNMI=1,2,0,0,0\rAT\r\n";
+}
+
+// Above the threshold for the first second: ten samples count.
+uint16_t pulseSignal(Time t) { return t < milliseconds(1050) ? 3000 : 1000; }
+
+void trackerWithPosition() {
+  bringUpAll();
+  setPosition("12.345678", "98.765432");
+}
+
+TEST(PeriodicReport, TheWholeRoadOfOneReport) {
+  Bench bench;
+  bench.analogue(0, pulseSignal);
+  const auto run = bench.run(trackerWithPosition, seconds(86));
+  ASSERT_TRUE(run.ok()) << run.failure();
+
+  // 20 at start and ten samples above the threshold: 2 x 30.
+  EXPECT_EQ(run.sent(kModem), smsReport("12.345678,98.765432,60\r\n") + smsReport("12.345678,98.765432,10\r\n"));
+  const auto ticks = run.interrupts(INT_TIMER1A);
+  ASSERT_EQ(ticks.size(), 2U);
+  EXPECT_EQ(ticks[1] - ticks[0], seconds(40));
+
+  // One second between the parts of the message, 100 ms in the set-up.
+  const Time mode = run.sentStartAt(kModem, "AT+CMGF=1\r");
+  const Time send = run.sentStartAt(kModem, kSendCommand);
+  const Time body = run.sentStartAt(kModem, "12.345678,");
+  const Time end = run.sentStartAt(kModem, "\x1A");
+  const Time closing = run.sentStartAt(kModem, "\r\n", run.sent(kModem).find("\x1A") + 3);
+  // (A line longer than the FIFO's 16 and the shift register returns once
+  // its last characters found room: 12 character times for the 29 of the
+  // send command, 7 for the record.)
+  EXPECT_NEAR(static_cast<double>(send - mode), static_cast<double>(trackerWait(1000)), 1e9);
+  EXPECT_NEAR(static_cast<double>(body - send), static_cast<double>(trackerWait(1000) + 12 * kModemCharacter), 1e9);
+  EXPECT_NEAR(static_cast<double>(end - body), static_cast<double>(trackerWait(1000) + 7 * kModemCharacter), 1e9);
+  EXPECT_NEAR(static_cast<double>(closing - end), static_cast<double>(trackerWait(1000)), 1e9);
+
+  // The trace of the report, in order, between samples.
+  const std::string console = run.sent(kConsole);
+  EXPECT_NE(console.find("callStatFlag:0\n60\npostFunct\nlat:12.345678lon:98.765432pulse:60\n"
+                         "PostDataTimer:12.345678,98.765432,60\n"),
+            std::string::npos)
+      << console;
+  EXPECT_NE(console.find("3000\n\n"), std::string::npos);
+
+  // The handler holds the processor for the whole script, about 4.2 s.
+  Time exit = 0;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptExit && record.value == INT_TIMER1A && exit == 0) {
+      exit = record.time;
+    }
+  }
+  EXPECT_NEAR(static_cast<double>(exit - ticks[0]), 4.2e12, 0.05e12);
+  // No pulse sample while it runs: the pulse timer is stopped.
+  for (Time sample : run.interrupts(INT_TIMER0A)) {
+    EXPECT_FALSE(sample > ticks[0] && sample < exit) << formatTime(sample);
+  }
+  // White while the message goes out, all off afterwards.
+  for (Pin led : {PF1, PF2, PF3}) {
+    EXPECT_EQ(run.pinLevel(led, ticks[0] + seconds(2)), 1);
+    EXPECT_EQ(run.pinLevel(led, exit), 0);
+  }
+}
+
+TEST(PeriodicReport, ATickDuringACallSendsNothingAndKeepsTheCount) {
+  Bench bench;
+  bench.analogue(0, pulseSignal);
+  bench.uart(kModem).send(seconds(30), "\r\nRING\r\n");
+  bench.uart(kModem).send(seconds(60), "\r\nNO CARRIER\r\n");
+  const auto run = bench.run(trackerWithPosition, seconds(86));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::string console = run.sent(kConsole);
+  EXPECT_NE(console.find("callStatFlag:1\nNO POST DATA TO SERVER \n"), std::string::npos) << console;
+  // The first report is the one at 80 s, still counting from 20 + 10.
+  EXPECT_EQ(run.sent(kModem), smsReport("12.345678,98.765432,60\r\n"));
+}
+
+TEST(PeriodicReport, ModemRepliesWaitForTheHandlerAndTheFifoKeepsSixteen) {
+  Bench bench;
+  bench.uart(kModem).reply("AT+CMGF=1\r", "\r\nOK\r\n", milliseconds(20));
+  bench.uart(kModem).reply(kSendCommand, "\r\n> ", milliseconds(20));
+  bench.uart(kModem).reply("\x1A\r\n", "\r\n+CMGS: 12\r\n\r\nOK\r\n", milliseconds(500));
+  bench.uart(kModem).reply("AT+CNMI=1,2,0,0,0\r", "\r\nOK\r\n", milliseconds(20));
+  const auto run = bench.run(trackerWithPosition, seconds(46));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const Time tick = run.interrupts(INT_TIMER1A).at(0);
+  Time exit = 0;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptExit && record.value == INT_TIMER1A) {
+      exit = record.time;
+    }
+  }
+  const auto batches = run.interrupts(INT_UART4);
+  ASSERT_FALSE(batches.empty());
+  for (Time batch : batches) {
+    EXPECT_FALSE(batch > tick && batch < exit) << formatTime(batch);
+  }
+  EXPECT_GE(batches.front(), exit);
+  // 6 + 4 + 19 + 6 + 6 replied, 16 kept.
+  EXPECT_EQ(run.received(kModem).size(), 16U);
+  EXPECT_EQ(run.lost(kModem).size(), 41U - 16U);
+  // The first sixteen characters of the replies make the first batch.
+  const std::string console = run.sent(kConsole);
+  const size_t batch = console.find("\r\nOK\r\n\r\n> \r\n+CMG");
+  ASSERT_NE(batch, std::string::npos) << console;
+  EXPECT_NE(console[batch + 16], 'S');
+}
+
+TEST(PeriodicReport, ThePulseValueIsTwiceTheCountHeldToTwoDigits) {
+  Bench bench;
+  const auto run = bench.run(
+      [] {
+        bringUpAll();
+        setPosition("1", "2");
+        // Each report raised by software, the count set just before.
+        for (int count : {0, 4, 5, 6, 49, 50, 255}) {
+          tracker::pulse = static_cast<uint8_t>(count);
+          IntPendSet(INT_TIMER1A);  // the report runs before this returns
+          runUntil(now() + seconds(1));
+        }
+      },
+      seconds(36));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  std::string values;
+  const std::string console = run.sent(kConsole);
+  for (size_t at = console.find("PostDataTimer:"); at != std::string::npos;
+       at = console.find("PostDataTimer:", at + 1)) {
+    values += console.substr(console.find_last_of(',', console.find('\n', at)) + 1,
+                             console.find('\n', at) - console.find_last_of(',', console.find('\n', at)));
+  }
+  EXPECT_EQ(values, "10\n10\n10\n12\n98\n99\n99\n");
+  // Short position texts are padded: the record keeps its 24 bytes.
+  EXPECT_NE(run.sent(kModem).find("1        ,2        ,10\r\n"), std::string::npos);
+}
+
+TEST(Http, ThePostScriptWritesFourteenLinesThreeHundredMillisecondsApart) {
+  Bench bench;
+  const auto run = bench.run(
+      [] {
+        bringUpAll();
+        postDataToServer("12.34", "98.765432", "72");
+      },
+      seconds(10));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::vector<std::string> lines = {
+      "AT\r\n",
+      "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n",
+      "AT+SAPBR=3,1,\"APN\",\"www\"\r\n",
+      "AT+SAPBR=1,1\r\n",
+      "AT+SAPBR=2,1\r\n",
+      "AT+HTTPINIT\r\n",
+      "AT+HTTPPARA=\"CID\",1\r\n",
+      "AT+HTTPPARA=\"URL\",\"http://" + kServer + ":5000/postData\"\r\n",
+      "AT+HTTPPARA=\"CONTENT\",\"text/plain\"\r\n",
+      "AT+HTTPDATA=24,10000\r\n",
+      "12.34    ,98.765432,72\r\n",
+      "AT+HTTPACTION=1\r\n",
+      "AT+HTTPTERM\r\n",
+      "AT+SAPBR=0,1\r\n"};
+  std::string all;
+  for (const auto& line : lines) {
+    all += line;
+  }
+  EXPECT_EQ(run.sent(kModem), all);
+  EXPECT_EQ(lines[10].size(), 24U);
+  // Each line starts 300 ms after the previous one was queued.
+  size_t from = 0;
+  Time previous = 0;
+  for (const auto& line : lines) {
+    const Time start = run.sentStartAt(kModem, line, from);
+    if (previous != 0) {
+      EXPECT_GE(start - previous, trackerWait(300)) << line;
+      EXPECT_LT(start - previous, trackerWait(300) + 60 * kModemCharacter) << line;
+    }
+    previous = start;
+    from = run.sent(kModem).find(line, from) + line.size();
+  }
+  EXPECT_NE(run.sent(kConsole).find("postFunct\nlat:12.34lon:98.765432pulse:72\n"), std::string::npos);
+}
+
+TEST(Http, TheGetScriptReadsTheRadiusAndNeverTerminates) {
+  Bench bench;
+  bench.uart(kModem).reply("AT+HTTPREAD\r\n", "@250$\r\nOK\r\n", milliseconds(200));
+  const auto run = bench.run(
+      [] {
+        bringUpAll();
+        getCircleSizeFromServer();
+        note(std::to_string(tracker::circleSize) + tracker::circleFlag);
+      },
+      seconds(30));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::string sent = run.sent(kModem);
+  EXPECT_EQ(sent,
+            "AT\r\nAT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\nAT+SAPBR=3,1,\"APN\",\"www\"\r\nAT+SAPBR=1,1\r\n"
+            "AT+SAPBR=2,1\r\nAT+HTTPINIT\r\nAT+HTTPPARA=\"CID\",1\r\nAT+HTTPPARA=\"URL\",\"http://" +
+                kServer + ":5000/getCircle\"\r\nAT+HTTPACTION=0\r\nAT+HTTPREAD\r\nAT+SAPBR=0,1\r\n");
+  EXPECT_EQ(sent.find("HTTPTERM"), std::string::npos);
+  const Time read = run.sentStartAt(kModem, "AT+HTTPREAD\r\n");
+  const Time close = run.sentStartAt(kModem, "AT+SAPBR=0,1\r\n", sent.find("AT+HTTPREAD"));
+  EXPECT_NEAR(static_cast<double>(close - read), static_cast<double>(trackerWait(3000)), 20e9);
+  EXPECT_EQ(noteText(run, 0), "250y");
+  const std::string console = run.sent(kConsole);
+  EXPECT_NE(console.find("@250$\r\nOCIRCLESETSUCCES\nSet Circle Size"), std::string::npos) << console;
+  EXPECT_NE(console.find("read\n"), std::string::npos);
+  // About 23 s of waits in all.
+  EXPECT_NEAR(static_cast<double>(run.notes()[0].first), 23.3e12, 0.3e12);
+}
+
+TEST(OneScriptAtATime, AReportTickDuringAnAlertWaitsForItsEnd) {
+  Bench bench;
+  const auto run = bench.run(
+      [] {
+        trackerWithPosition();
+        runUntil(seconds(38));
+        sendSms();
+        note("alert sent");
+      },
+      seconds(48));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::string alert = "AT+CMGF=1\r" + kSendCommand + "The target went beyond the limits.\r\x1A\r\n\r\n";
+  EXPECT_EQ(run.sent(kModem), alert + smsReport("12.345678,98.765432,40\r\n"));
+  // The tick at 40 s found the modem held and returned; it was served right
+  // after the alert (about 4 s after it began), not at the next tick, and
+  // before the entry program went on.
+  const auto reports = run.interrupts(INT_TIMER1A);
+  ASSERT_EQ(reports.size(), 2U);
+  EXPECT_NEAR(static_cast<double>(reports[1]), 42.0e12, 0.1e12);
+  EXPECT_GT(run.notes()[0].first, reports[1] + seconds(4));
+}
+
+TEST(OneScriptAtATime, AnEmergencyPressDuringAnAlertIsDialledAfterIt) {
+  Bench bench;
+  bench.press(PF4, seconds(3), milliseconds(200));
+  const auto run = bench.run(
+      [] {
+        bringUp();
+        runUntil(seconds(1));
+        sendSms();
+      },
+      seconds(30));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::string dial = std::string("ATD+ ") + kNumber + ";\r\n";
+  const std::string sent = run.sent(kModem);
+  // The message body stays clean, and the call follows the message.
+  EXPECT_NE(sent.find("The target went beyond the limits.\r\x1A\r\n\r\nAT\r\n" + dial), std::string::npos)
+      << sent;
+  EXPECT_NE(sent.find("ATH\r\n"), std::string::npos);
+}
+
+TEST(Sms, ReceiveSelectsTextModeAndDirectDelivery) {
+  Bench bench;
+  bench.uart(kModem).send(seconds(2), "\r\n+CMT: \"+905550000000\",\"\",\"26/12/08,10:00:00+12\"\r\n@300$\r\n");
+  const auto run = bench.run(
+      [] {
+        bringUp();
+        note("start");
+        receiveSms();
+        note("done");
+        runUntil(seconds(3));
+        note(std::to_string(tracker::circleSize));
+      },
+      seconds(3));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.sent(kModem), "AT+CMGF=1\rAT+CNMI=1,2,0,0,0\r");
+  const Time second = run.sentStartAt(kModem, "AT+CNMI");
+  const Time first = run.sentStartAt(kModem, "AT+CMGF");
+  EXPECT_NEAR(static_cast<double>(second - first), static_cast<double>(trackerWait(100)), 1e9);
+  const auto notes = run.notes();
+  // The 18-character second line waits one character time for room.
+  EXPECT_NEAR(static_cast<double>(notes[1].first - notes[0].first),
+              static_cast<double>(trackerWait(200) + kModemCharacter), 1e8);
+}
+
+}  // namespace
