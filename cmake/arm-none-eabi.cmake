@@ -15,7 +15,8 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 set(cpu_flags "-mcpu=cortex-m4 -mthumb -mfpu=fpv4-sp-d16 -mfloat-abi=hard")
 # nano.specs on compile too, so the headers match newlib-nano.
 set(CMAKE_C_FLAGS_INIT "${cpu_flags} -ffunction-sections -fdata-sections --specs=nano.specs")
-set(CMAKE_CXX_FLAGS_INIT "${cpu_flags} -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -fno-threadsafe-statics --specs=nano.specs")
+# Stack use and call graph of every function, for the images' stack figures.
+set(CMAKE_CXX_FLAGS_INIT "${cpu_flags} -ffunction-sections -fdata-sections -fno-exceptions -fno-rtti -fno-threadsafe-statics --specs=nano.specs -fcallgraph-info=su")
 set(CMAKE_ASM_FLAGS_INIT "${cpu_flags}")
 # CMake passes the compile flags (nano.specs included) to the link as well.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--gc-sections")

@@ -72,6 +72,47 @@ inline void setVectorTable(Handler* table) {
   return reinterpret_cast<const uintptr_t*>(kRomApiTable);
 }
 
+// Barrier after a change to the processor's own configuration (CPACR).
+inline void synchronise() { asm volatile("dsb\n isb" : : : "memory"); }
+
+// An endless empty loop.
+[[noreturn]] inline void spinForever() {
+  for (;;) {
+    asm volatile("");
+  }
+}
+
+// Cycles that code spends without touching the hardware; only the
+// simulated board needs telling.
+inline void accountCycles(uint32_t) {}
+
+// The C run-time's start, first thing after reset: the stack pointer from
+// the linker's __STACK_END; then, for an image that has any, initialised
+// data copied from flash, zero-filled data cleared, static constructors run.
+extern "C" {
+extern uint32_t __STACK_END;
+extern uint32_t __data_load;
+extern uint32_t __data_start;
+extern uint32_t __data_end;
+extern uint32_t __bss_start;
+extern uint32_t __bss_end;
+extern void (*__init_array_start[])();
+extern void (*__init_array_end[])();
+}
+inline void resetStackPointer() { asm volatile("msr msp, %0" : : "r"(&__STACK_END) : "memory"); }
+inline void initialiseData() {
+  const uint32_t* from = &__data_load;
+  for (uint32_t* to = &__data_start; to < &__data_end;) {
+    *to++ = *from++;
+  }
+  for (uint32_t* to = &__bss_start; to < &__bss_end;) {
+    *to++ = 0;
+  }
+  for (void (**constructor)() = __init_array_start; constructor < __init_array_end; ++constructor) {
+    (*constructor)();
+  }
+}
+
 #else  // the simulated board implements these
 
 [[nodiscard]] uint32_t read32(uint32_t address);
@@ -87,6 +128,11 @@ bool disableInterrupts();
 [[nodiscard]] const Handler* vectorTable();
 void setVectorTable(Handler* table);
 [[nodiscard]] const uintptr_t* romApiTable();
+void synchronise();
+[[noreturn]] void spinForever();
+void accountCycles(uint32_t cycles);
+void resetStackPointer();
+void initialiseData();
 
 #endif
 

@@ -3,7 +3,7 @@
 # prints the command that would.
 set -euo pipefail
 
-packages=(cmake g++ make libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ make python3 libgtest-dev libgmock-dev libbenchmark-dev
           gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib
           binutils-arm-none-eabi)
 

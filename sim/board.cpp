@@ -84,6 +84,10 @@ void Board::run(const std::function<void()>& entry, Time end) {
     driver->start();
   }
   entry();
+  idleForever();
+}
+
+void Board::idleForever() {
   for (;;) {
     waitForInterrupt();
   }

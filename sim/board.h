@@ -274,6 +274,8 @@ class Board {
   void write(uint32_t address, uint32_t value, unsigned size);
   void delayLoop(uint32_t passes);
   void waitForInterrupt();
+  // An endless loop: handlers still run, the caller never goes on.
+  [[noreturn]] void idleForever();
   bool setInterruptsDisabled(bool disabled);
   const hw::Handler* vectorTable() const { return vectors_; }
   void setVectorTable(const hw::Handler* table);

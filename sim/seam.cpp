@@ -16,5 +16,11 @@ bool enableInterrupts() { return sim::board().setInterruptsDisabled(false); }
 bool disableInterrupts() { return sim::board().setInterruptsDisabled(true); }
 const Handler* vectorTable() { return sim::board().vectorTable(); }
 void setVectorTable(Handler* table) { sim::board().setVectorTable(table); }
+void synchronise() {}
+void spinForever() { sim::board().idleForever(); }
+void accountCycles(uint32_t cycles) { sim::board().advanceCycles(cycles); }
+// The host process starts with its stack and data in place.
+void resetStackPointer() {}
+void initialiseData() {}
 
 }  // namespace hw

@@ -194,6 +194,20 @@ TEST(Http, ThePostScriptWritesFourteenLinesThreeHundredMillisecondsApart) {
   EXPECT_NE(run.sent(kConsole).find("postFunct\nlat:12.34lon:98.765432pulse:72\n"), std::string::npos);
 }
 
+TEST(Http, LongTextsGiveTheirFirstNineCharactersAndTheTraceShowsThemWhole) {
+  Bench bench;
+  const auto run = bench.run(
+      [] {
+        bringUp();
+        postDataToServer("12.3456789012", "98.7654321", "721");
+      },
+      seconds(6));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_NE(run.sent(kModem).find("AT+HTTPDATA=24,10000\r\n12.345678,98.765432,72\r\nAT+HTTPACTION=1\r\n"),
+            std::string::npos);
+  EXPECT_NE(run.sent(kConsole).find("lat:12.3456789012lon:98.7654321pulse:721\n"), std::string::npos);
+}
+
 TEST(Http, TheGetScriptReadsTheRadiusAndNeverTerminates) {
   Bench bench;
   bench.uart(kModem).reply("AT+HTTPREAD\r\n", "@250$\r\nOK\r\n", milliseconds(200));

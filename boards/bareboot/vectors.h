@@ -1,0 +1,9 @@
+// bareboot fills no entry of its own.
+#pragma once
+
+#include "boards/startup/vector_table.h"
+
+namespace image {
+inline constexpr bool kInitialisesData = false;
+inline constexpr std::array<startup::Fill, 0> kVectorFills{};
+}  // namespace image

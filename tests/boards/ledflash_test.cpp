@@ -1,0 +1,31 @@
+// The LED blink program on the simulated board.
+#include <gtest/gtest.h>
+
+#include "tests/boards/image_run.h"
+
+namespace {
+
+using namespace sim;
+using namespace boards_test;
+
+TEST(Ledflash, BlinksOnlyPin1WithEqualOnAndOffTimes) {
+  const auto run = runImage(imageBench(), milliseconds(1000));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const auto changes = run.pinChanges(PF1);
+  ASSERT_GE(changes.size(), 5U);
+  // Off as it becomes an output, then on first.
+  EXPECT_EQ(changes[0].value, 0);
+  EXPECT_EQ(changes[1].value, 1);
+  const Time on = changes[2].time - changes[1].time;
+  const Time off = changes[3].time - changes[2].time;
+  // 200 000 passes at the 16 MHz reset clock, plus one pin write: equal.
+  EXPECT_NEAR(static_cast<double>(on), static_cast<double>(off), 1e6);
+  EXPECT_NEAR(static_cast<double>(on), 200000 * 11 * 62500.0, 1e7);
+  for (Pin other : {PF0, PF2, PF3, PF4}) {
+    EXPECT_TRUE(run.pinChanges(other).empty());
+  }
+  // The pin was set up after the ready-wait saw the port ready: no fault.
+  EXPECT_EQ(run.text().find("fault"), std::string::npos);
+}
+
+}  // namespace
