@@ -1,0 +1,4 @@
+// Millisecond wait of the SMS driver.
+#pragma once
+
+void delay_ms(int milliseconds);
