@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/console.h"
 #include "sim/board.h"
 
 namespace sim {
@@ -141,6 +142,14 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
   if (child == 0) {
     close(channel[0]);
     resultDescriptor = channel[1];
+    // Standard output goes where the chip's goes: the console UART.
+    cookie_io_functions_t console{};
+    console.write = [](void*, const char* data, size_t size) -> ssize_t {
+      consoleWrite(data, size);
+      return static_cast<ssize_t>(size);
+    };
+    stdout = fopencookie(nullptr, "w", console);
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
     // The board lives until _exit; nothing of it returns to the test.
     auto* board = new Board(*this);
     board->run(entry, end);
