@@ -1,6 +1,4 @@
 // Voice calls and the emergency button.
-#include <cstdio>
-
 #include "platform/driverlib.h"
 #include "tracker/commands.h"
 #include "tracker/state.h"
@@ -12,11 +10,7 @@ namespace {
 
 void setCallState(int state) {
   callStatusFlag = state;
-  char text[3];
-  std::snprintf(text, sizeof text, "%d", callStatusFlag);
-  sendUartString(UART0_BASE, "callStatusFlag : ");
-  sendUartString(UART0_BASE, text);
-  sendUartString(UART0_BASE, "\n");
+  traceValue("callStatusFlag : ", callStatusFlag);
 }
 
 }  // namespace

@@ -12,14 +12,6 @@ namespace {
 // At most this many characters between '@' and '$'.
 constexpr size_t kCircleDigits = 4;
 
-void traceState(const char* label) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%d", callStatusFlag);
-  sendUartString(UART0_BASE, label);
-  sendUartString(UART0_BASE, text);
-  sendUartString(UART0_BASE, "\n");
-}
-
 }  // namespace
 
 void sim900UartConfig() {
@@ -92,7 +84,7 @@ int isCall(const char* message) {
       return 0;
     }
     callStatusFlag = 1;
-    traceState("callFlag : ");
+    traceValue("callFlag : ", callStatusFlag);
     return 1;
   }
   return 0;
@@ -108,7 +100,7 @@ int isNo(const char* message) {
       return 0;
     }
     callStatusFlag = 0;
-    traceState("callStatusFlag: ");
+    traceValue("callStatusFlag: ", callStatusFlag);
     return 1;
   }
   return 0;

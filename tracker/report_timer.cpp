@@ -44,11 +44,7 @@ void Int_PostDataTimer() {
   }
   reportDeferred = false;
 
-  char callText[12];
-  std::snprintf(callText, sizeof callText, "%d", callStatusFlag);
-  sendUartString(UART0_BASE, "callStatFlag:");
-  sendUartString(UART0_BASE, callText);
-  sendUartString(UART0_BASE, "\n");
+  traceValue("callStatFlag:", callStatusFlag);
   UARTDisable(UART2_BASE);
   TimerDisable(TIMER0_BASE, TIMER_A);
   const uint8_t gpsStatus = gpsFlagControl;

@@ -1,5 +1,7 @@
 // Position reports: the record as an SMS or an HTTP POST, and the radius by
 // HTTP GET.
+#include <initializer_list>
+
 #include "platform/driverlib.h"
 #include "tracker/commands.h"
 #include "tracker/state.h"
@@ -65,11 +67,24 @@ void lightsOff() {
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
 }
 
-void sendEach(const char* const* texts, size_t count, const uint32_t* waits) {
-  for (size_t index = 0; index < count; ++index) {
-    sendUartString(UART4_BASE, texts[index]);
-    waitMilliseconds(waits[index]);
+void sendLines(std::initializer_list<const char*> lines, uint32_t wait) {
+  for (const char* line : lines) {
+    sendUartString(UART4_BASE, line);
+    waitMilliseconds(wait);
   }
+}
+
+// The opening of both HTTP scripts: bearer profile 1 over GPRS with the
+// access point "www", opened and queried, and the HTTP service on it.
+void openHttp(uint32_t wait) {
+  char msj1[] = "AT\r\n";
+  char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
+  char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
+  char msj4[] = "AT+SAPBR=1,1\r\n";
+  char msj5[] = "AT+SAPBR=2,1\r\n";
+  char msj6[] = "AT+HTTPINIT\r\n";
+  char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
+  sendLines({msj1, msj2, msj3, msj4, msj5, msj6, msj7}, wait);
 }
 
 }  // namespace
@@ -106,52 +121,29 @@ void postDataToServer(const char* lat, const char* lon, const char* pulse) {
   beginModemScript();
   traceReport(lat, lon, pulse);
   lightWhite();
-  char msj1[] = "AT\r\n";
-  char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
-  char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
-  char msj4[] = "AT+SAPBR=1,1\r\n";
-  char msj5[] = "AT+SAPBR=2,1\r\n";
-  char msj6[] = "AT+HTTPINIT\r\n";
-  char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
+  Record data = buildRecord(lat, lon, pulse);
+  openHttp(300);
   auto msj8 = kPostUrl;
   char msj9[] = "AT+HTTPPARA=\"CONTENT\",\"text/plain\"\r\n";
   char msj10[] = "AT+HTTPDATA=24,10000\r\n";
-  Record data = buildRecord(lat, lon, pulse);
   char msj11[] = "AT+HTTPACTION=1\r\n";
   char msj12[] = "AT+HTTPTERM\r\n";
   char msj13[] = "AT+SAPBR=0,1\r\n";
-
-  const char* const script[] = {msj1, msj2,       msj3,  msj4,  msj5,  msj6,  msj7,
-                                msj8.data(), msj9, msj10, data.bytes, msj11, msj12, msj13};
-  uint32_t waits[std::size(script)];
-  for (uint32_t& wait : waits) {
-    wait = 300;
-  }
-  sendEach(script, std::size(script), waits);
+  sendLines({msj8.data(), msj9, msj10, data.bytes, msj11, msj12, msj13}, 300);
   lightsOff();
   endModemScript();
 }
 
 void getCircleSizeFromServer() {
   beginModemScript();
-  char msj1[] = "AT\r\n";
-  char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
-  char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
-  char msj4[] = "AT+SAPBR=1,1\r\n";
-  char msj5[] = "AT+SAPBR=2,1\r\n";
-  char msj6[] = "AT+HTTPINIT\r\n";
-  char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
+  openHttp(2000);
   auto msj8 = kGetUrl;
   char msj9[] = "AT+HTTPACTION=0\r\n";
   char msj10[] = "AT+HTTPREAD\r\n";
   char msj11[] = "AT+SAPBR=0,1\r\n";
-
-  const char* const opening[] = {msj1, msj2, msj3, msj4, msj5, msj6, msj7, msj8.data(), msj9, msj10};
-  const uint32_t waits[] = {2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000, 2000, 3000};
-  static_assert(std::size(opening) == std::size(waits));
-  sendEach(opening, std::size(opening), waits);
+  sendLines({msj8.data(), msj9}, 2000);
+  sendLines({msj10}, 3000);
   sendUartString(UART0_BASE, "read\n");
-  sendUartString(UART4_BASE, msj11);
-  waitMilliseconds(2000);
+  sendLines({msj11}, 2000);
   endModemScript();
 }

@@ -1,5 +1,7 @@
 #include "tracker/state.h"
 
+#include <cstdio>
+
 #include "platform/interrupt.h"
 #include "platform/memmap.h"
 #include "platform/sysctl.h"
@@ -52,6 +54,14 @@ void endModemScript() {
 }
 
 bool modemBusy() { return modemScripts > 0; }
+
+void traceValue(const char* label, int value) {
+  char text[12];
+  std::snprintf(text, sizeof text, "%d", value);
+  sendUartString(UART0_BASE, label);
+  sendUartString(UART0_BASE, text);
+  sendUartString(UART0_BASE, "\n");
+}
 
 void waitMilliseconds(uint32_t ms) {
   const uint32_t passes = ms * (SysCtlClockGet() / 3000);

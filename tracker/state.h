@@ -45,6 +45,9 @@ extern volatile bool pressDeferred;
 // already holds the modem.
 void receiveSmsScript();
 
+// Console trace of a label, a value in decimal and a line end.
+void traceValue(const char* label, int value);
+
 // A busy wait of ms milliseconds: three-cycle passes, the division first.
 void waitMilliseconds(uint32_t ms);
 

@@ -1,11 +1,12 @@
-// The tracker on the simulated board, brought up as its entry program would:
-// setPins first, UART2 for the position source, the pulse timer, the modem
-// link and the button.
+// The tracker on the simulated board, brought up as its entry program does,
+// or in part: setPins first, UART2 for the position source, the pulse timer,
+// the modem link and the button.
 #pragma once
 
 #include <cstdio>
 #include <string>
 
+#include "apps/tracker/entry.h"
 #include "platform/driverlib.h"
 #include "sim/sim.h"
 #include "tracker/state.h"
@@ -28,16 +29,7 @@ inline constexpr Time kConsoleCharacter = 10 * Time{8680000};
 // cycles, the division first.
 constexpr Time trackerWait(uint64_t ms) { return ms * (50000000 / 3000) * 3 * nanoseconds(20); }
 
-inline void setUpUart2() {
-  SysCtlPeripheralEnable(SYSCTL_PERIPH_UART2);
-  SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOD);
-  GPIOUnlockPin(GPIO_PORTD_BASE, GPIO_PIN_7);
-  GPIOPinTypeUART(GPIO_PORTD_BASE, GPIO_PIN_6 | GPIO_PIN_7);
-  GPIOPinConfigure(GPIO_PD6_U2RX);
-  GPIOPinConfigure(GPIO_PD7_U2TX);
-  UARTConfigSetExpClk(UART2_BASE, SysCtlClockGet(), 9600,
-                      UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE);
-}
+inline void setUpUart2() { entry::setUpPositionLink(); }
 
 // The pulse timer's registers, which the modem handler stops and restarts.
 inline void setUpPulseTimerRegisters() {
@@ -54,16 +46,8 @@ inline void bringUp() {
   pressConfig();
 }
 
-// The whole tracker as its entry program starts it, with a position.
-inline void bringUpAll() {
-  setPins();
-  setUpUart2();
-  pulseSensorConfig();
-  pulseSensorTimerConfig();
-  sim900UartConfig();
-  pressConfig();
-  postToDataTimerConfig();
-}
+// The whole tracker as its entry program starts it.
+inline void bringUpAll() { entry::bringUp(); }
 
 inline void setPosition(const char* latitude, const char* longitude) {
   std::snprintf(latitudeResult, sizeof latitudeResult, "%s", latitude);
