@@ -1,5 +1,5 @@
-// Raises the TIMER0 time-out after 1 ms, with no handler of its own, then
-// keeps printing on the console.
+// Tells on the console whether start-up enabled the FPU, raises the TIMER0
+// time-out after 1 ms with no handler of its own, then keeps printing.
 #include "platform/driverlib.h"
 #include "platform/hw.h"
 
@@ -10,6 +10,8 @@ int main() {
   GPIOPinConfigure(GPIO_PA0_U0RX);
   GPIOPinConfigure(GPIO_PA1_U0TX);
   UARTConfigSetExpClk(UART0_BASE, SysCtlClockGet(), 115200, 0x60);
+  const bool fpuOn = (hw::read32(0xE000ED88) & (0xFU << 20)) == (0xFU << 20);
+  UARTCharPut(UART0_BASE, fpuOn ? 'F' : '-');
   SysCtlPeripheralEnable(SYSCTL_PERIPH_TIMER0);
   TimerConfigure(TIMER0_BASE, TIMER_CFG_ONE_SHOT);
   TimerLoadSet(TIMER0_BASE, TIMER_A, SysCtlClockGet() / 1000);
