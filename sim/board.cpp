@@ -244,13 +244,8 @@ void Board::waitForInterrupt() {
       takeInterrupts();
       return;
     }
-    if (events_.empty()) {
-      now_ = end_;
-      finish();
-    }
     const uint64_t before = interruptEntries_;
-    const Time next = events_.top().when;
-    advance(next > now_ ? next - now_ : 0);
+    skipToNextEvent();
     if (interruptEntries_ != before) {
       return;
     }
@@ -286,8 +281,8 @@ uint32_t Board::vectorTableRegister() const {
 }
 
 void Board::setLine(unsigned deviceInterrupt, bool level) {
-  const bool before = lines_level_[deviceInterrupt];
-  lines_level_[deviceInterrupt] = level;
+  const bool before = lineLevels_[deviceInterrupt];
+  lineLevels_[deviceInterrupt] = level;
   // Pending while the line is high and the handler not running, and on
   // every rising edge.
   if (level && (!before || !active_[deviceInterrupt])) {
@@ -298,7 +293,7 @@ void Board::setLine(unsigned deviceInterrupt, bool level) {
 void Board::setEnabled(unsigned deviceInterrupt, bool on) { setBit(enabled_, deviceInterrupt, on); }
 
 void Board::setPending(unsigned deviceInterrupt, bool on) {
-  setBit(pending_, deviceInterrupt, on || (lines_level_[deviceInterrupt] && !active_[deviceInterrupt]));
+  setBit(pending_, deviceInterrupt, on || (lineLevels_[deviceInterrupt] && !active_[deviceInterrupt]));
 }
 
 void Board::setPriority(unsigned deviceInterrupt, uint8_t value) {
@@ -359,7 +354,7 @@ void Board::enter(unsigned deviceInterrupt) {
   activeStack_.pop_back();
   activity_ = true;
   record(RecordKind::InterruptExit, 0, static_cast<uint16_t>(vector));
-  if (lines_level_[deviceInterrupt]) {
+  if (lineLevels_[deviceInterrupt]) {
     setBit(pending_, deviceInterrupt, true);
   }
 }

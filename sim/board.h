@@ -129,7 +129,6 @@ class Uart final : public Device {
   void receive(uint8_t byte, bool framingError);
   // Frame length at the configured rate; 0 while no rate is set.
   Time frameTime() const;
-  uint64_t baud() const;
   void attach(UartLine* line) { line_ = line; }
   unsigned index() const { return index_; }
 
@@ -312,13 +311,10 @@ class Board {
   void note(std::string text);
   [[noreturn]] void fault(const std::string& what);
 
-  SystemControl& systemControl() { return systemControl_; }
   Gpio& gpio(unsigned port) { return *gpio_[port]; }
   // A pin's routing, as a peripheral sees it: a port whose clock is off
   // routes nothing.
   bool gpioRouted(unsigned port, unsigned pin, unsigned function) const;
-  Uart& uart(unsigned index) { return *uarts_[index]; }
-  UartLine* line(unsigned index) { return lines_[index].get(); }
   uint16_t analogue(unsigned channel, Time at) const;
 
  private:
@@ -363,7 +359,7 @@ class Board {
   std::array<uint64_t, 3> enabled_{};
   std::array<uint64_t, 3> pending_{};
   std::array<bool, 139> active_{};
-  std::array<bool, 139> lines_level_{};
+  std::array<bool, 139> lineLevels_{};
   std::array<uint8_t, 139> priority_{};
   std::vector<unsigned> activeStack_;
   uint64_t interruptEntries_ = 0;

@@ -51,11 +51,6 @@ Time Uart::bitTimeConfigured() const {
 
 Time Uart::frameTime() const { return bitTimeConfigured() * bitsPerFrame(); }
 
-uint64_t Uart::baud() const {
-  const Time bit = bitTimeConfigured();
-  return bit == 0 ? 0 : kPicosecondsPerSecond / bit;
-}
-
 bool Uart::enabled(uint32_t direction) const {
   return (ctl_ & kCtlEnable) != 0 && (ctl_ & direction) != 0;
 }

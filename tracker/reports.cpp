@@ -93,23 +93,8 @@ void postDataToInterface(const char* lat, const char* lon, const char* pulse) {
   beginModemScript();
   traceReport(lat, lon, pulse);
   lightWhite();
-  char msj1[] = "AT+CMGF=1\r";
-  auto msj2 = kSmsSendCommand;
   Record data = buildRecord(lat, lon, pulse);
-
-  sendUartString(UART4_BASE, msj1);
-  waitMilliseconds(1000);
-  sendUartString(UART4_BASE, msj2.data());
-  waitMilliseconds(1000);
-  sendUartString(UART4_BASE, data.bytes);
-  waitMilliseconds(1000);
-  UARTCharPutNonBlocking(UART4_BASE, 0x1A);
-  UARTCharPutNonBlocking(UART4_BASE, 0x0D);
-  UARTCharPutNonBlocking(UART4_BASE, 0x0A);
-  waitMilliseconds(1000);
-  UARTCharPutNonBlocking(UART4_BASE, 0x0D);
-  UARTCharPutNonBlocking(UART4_BASE, 0x0A);
-
+  sendSmsScript(data.bytes);
   receiveSmsScript();
   lightsOff();
   char msj3[] = "AT\r\n";

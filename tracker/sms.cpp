@@ -17,25 +17,30 @@ void receiveSmsScript() {
   waitMilliseconds(100);
 }
 
-}  // namespace tracker
-
-void sendSms() {
-  beginModemScript();
+void sendSmsScript(const char* body) {
   char msj1[] = "AT+CMGF=1\r";
   sendUartString(UART4_BASE, msj1);
   waitMilliseconds(1000);
   auto msj2 = kSmsSendCommand;
   sendUartString(UART4_BASE, msj2.data());
   waitMilliseconds(1000);
-  char msj3[] = "The target went beyond the limits.\r";
-  sendUartString(UART4_BASE, msj3);
+  sendUartString(UART4_BASE, body);
   waitMilliseconds(1000);
+  // Each group follows a 1 s wait, in which the transmit FIFO has emptied.
   UARTCharPutNonBlocking(UART4_BASE, 0x1A);
   UARTCharPutNonBlocking(UART4_BASE, '\r');
   UARTCharPutNonBlocking(UART4_BASE, '\n');
   waitMilliseconds(1000);
   UARTCharPutNonBlocking(UART4_BASE, '\r');
   UARTCharPutNonBlocking(UART4_BASE, '\n');
+}
+
+}  // namespace tracker
+
+void sendSms() {
+  beginModemScript();
+  char msj3[] = "The target went beyond the limits.\r";
+  sendSmsScript(msj3);
   endModemScript();
 }
 

@@ -41,8 +41,10 @@ void endModemScript();
 extern volatile bool reportDeferred;
 extern volatile bool pressDeferred;
 
-// Text mode and direct delivery of received messages, inside a script that
-// already holds the modem.
+// Inside a script that already holds the modem: an SMS of body to the
+// caretaker number (text mode, send command, body, Ctrl-Z, a second apart),
+// and text mode with direct delivery of received messages.
+void sendSmsScript(const char* body);
 void receiveSmsScript();
 
 // Console trace of a label, a value in decimal and a line end.

@@ -78,7 +78,7 @@ TEST(FlushUart, DiscardsExactlyWhatWaitsAndNeverWaits) {
   const auto run = bench.run(
       [] {
         setPins();
-        setUpUart2();
+        entry::setUpPositionLink();
         setUpPulseTimerRegisters();
         sim900UartConfig();
         note("empty");

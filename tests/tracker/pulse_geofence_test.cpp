@@ -11,7 +11,7 @@ using namespace tracker_test;
 
 void samplingOnly() {
   setPins();
-  setUpUart2();
+  entry::setUpPositionLink();
   pulseSensorConfig();
   pulseSensorTimerConfig();
 }

@@ -21,7 +21,7 @@ std::string smsReport(const std::string& record) {
 uint16_t pulseSignal(Time t) { return t < milliseconds(1050) ? 3000 : 1000; }
 
 void trackerWithPosition() {
-  bringUpAll();
+  entry::bringUp();
   setPosition("12.345678", "98.765432");
 }
 
@@ -126,7 +126,7 @@ TEST(PeriodicReport, ThePulseValueIsTwiceTheCountHeldToTwoDigits) {
   Bench bench;
   const auto run = bench.run(
       [] {
-        bringUpAll();
+        entry::bringUp();
         setPosition("1", "2");
         // Each report raised by software, the count set just before.
         for (int count : {0, 4, 5, 6, 49, 50, 255}) {
@@ -153,7 +153,7 @@ TEST(Http, ThePostScriptWritesFourteenLinesThreeHundredMillisecondsApart) {
   Bench bench;
   const auto run = bench.run(
       [] {
-        bringUpAll();
+        entry::bringUp();
         postDataToServer("12.34", "98.765432", "72");
       },
       seconds(10));
@@ -213,7 +213,7 @@ TEST(Http, TheGetScriptReadsTheRadiusAndNeverTerminates) {
   bench.uart(kModem).reply("AT+HTTPREAD\r\n", "@250$\r\nOK\r\n", milliseconds(200));
   const auto run = bench.run(
       [] {
-        bringUpAll();
+        entry::bringUp();
         getCircleSizeFromServer();
         note(std::to_string(tracker::circleSize) + tracker::circleFlag);
       },

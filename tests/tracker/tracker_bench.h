@@ -29,8 +29,6 @@ inline constexpr Time kConsoleCharacter = 10 * Time{8680000};
 // cycles, the division first.
 constexpr Time trackerWait(uint64_t ms) { return ms * (50000000 / 3000) * 3 * nanoseconds(20); }
 
-inline void setUpUart2() { entry::setUpPositionLink(); }
-
 // The pulse timer's registers, which the modem handler stops and restarts.
 inline void setUpPulseTimerRegisters() {
   SysCtlPeripheralEnable(SYSCTL_PERIPH_TIMER0);
@@ -40,14 +38,12 @@ inline void setUpPulseTimerRegisters() {
 
 inline void bringUp() {
   setPins();
-  setUpUart2();
+  entry::setUpPositionLink();
   setUpPulseTimerRegisters();
   sim900UartConfig();
   pressConfig();
 }
 
-// The whole tracker as its entry program starts it.
-inline void bringUpAll() { entry::bringUp(); }
 
 inline void setPosition(const char* latitude, const char* longitude) {
   std::snprintf(latitudeResult, sizeof latitudeResult, "%s", latitude);
