@@ -8,7 +8,7 @@ namespace {
 using namespace sim;
 using namespace boards_test;
 
-TEST(Bareboot, StartsWithTheFpuEnabledAndIdles) {
+TEST(Bareboot, StartsAndIdles) {
   const auto run = runImage(imageBench(), seconds(1));
   ASSERT_TRUE(run.ok()) << run.failure();
   // Nothing happens but the end of the run.
