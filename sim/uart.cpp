@@ -9,7 +9,7 @@ namespace {
 
 using namespace reg::uart;
 
-constexpr unsigned kInterruptOf[] = {5, 6, 33, 56, 57, 58, 59, 60};  // device interrupts of UART0 to UART7
+constexpr unsigned kInterruptOf[] = {5, 6, 33, 59, 60, 61, 62, 63};  // device interrupts of UART0 to UART7
 constexpr unsigned kFifoLevels[] = {2, 4, 8, 12, 14};                // 1/8 to 7/8 of 16
 
 enum Event : uint32_t { kTransmitDone, kReceiveTimeout };
