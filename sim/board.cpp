@@ -93,6 +93,12 @@ void Board::idleForever() {
   }
 }
 
+void Board::initialiseData() {
+  if ((core_.coprocessorAccess() & reg::core::kFullFpuAccess) != reg::core::kFullFpuAccess) {
+    fault("start-up ran the C run-time's initialisation (data, static constructors) with the FPU disabled");
+  }
+}
+
 // Bus.
 
 Device* Board::device(uint32_t address, unsigned size, bool writing) {

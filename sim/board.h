@@ -212,6 +212,7 @@ class Core final : public Device {
   void write(uint32_t offset, uint32_t value) override;
   uint32_t readNarrow(uint32_t offset, unsigned size) override;
   void writeNarrow(uint32_t offset, uint32_t value, unsigned size) override;
+  uint32_t coprocessorAccess() const { return cpacr_; }
 
  private:
   uint32_t cpacr_ = 0;
@@ -275,6 +276,10 @@ class Board {
   void waitForInterrupt();
   // An endless loop: handlers still run, the caller never goes on.
   [[noreturn]] void idleForever();
+  // The C run-time's initialisation of an image: the host process has its
+  // data in place already, but on the chip static constructors compiled for
+  // hard float may use the FPU, so it must be enabled by then.
+  void initialiseData();
   bool setInterruptsDisabled(bool disabled);
   const hw::Handler* vectorTable() const { return vectors_; }
   void setVectorTable(const hw::Handler* table);

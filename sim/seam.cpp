@@ -21,6 +21,6 @@ void spinForever() { sim::board().idleForever(); }
 void accountCycles(uint32_t cycles) { sim::board().advanceCycles(cycles); }
 // The host process starts with its stack and data in place.
 void resetStackPointer() {}
-void initialiseData() {}
+void initialiseData() { sim::board().initialiseData(); }
 
 }  // namespace hw

@@ -28,11 +28,12 @@ void IntDefaultHandler() { hw::spinForever(); }
 
 extern "C" void ResetISR() {
   hw::resetStackPointer();
+  // The FPU first: static constructors compiled for hard float may use it.
+  hw::write32(kCoprocessorAccess, hw::read32(kCoprocessorAccess) | kFullFpuAccess);
+  hw::synchronise();
   if constexpr (image::kInitialisesData) {
     hw::initialiseData();
   }
-  hw::write32(kCoprocessorAccess, hw::read32(kCoprocessorAccess) | kFullFpuAccess);
-  hw::synchronise();
   main();
   hw::spinForever();
 }

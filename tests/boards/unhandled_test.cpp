@@ -21,8 +21,10 @@ TEST(DefaultHandler, TakesTheInterruptAndNeverReturns) {
   // bytes already queued.
   const std::string before = run.sentBetween(0, 0, entries[0]);
   EXPECT_GE(before.size(), 8U);
-  // Start-up had given full access to the FPU before main.
-  EXPECT_EQ(before[0], 'F');
+  // Start-up had given full access to the FPU before the C run-time's
+  // initialisation, whose static constructor computed 2.5 x 3 in floating
+  // point.
+  EXPECT_EQ(before.substr(0, 2), "F7");
   EXPECT_LE(run.sentBetween(0, entries[0] + milliseconds(1), milliseconds(5)).size(), 0U);
 }
 

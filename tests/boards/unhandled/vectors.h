@@ -4,6 +4,7 @@
 #include "boards/startup/vector_table.h"
 
 namespace image {
-inline constexpr bool kInitialisesData = false;
+// Its static constructor computes in floating point.
+inline constexpr bool kInitialisesData = true;
 inline constexpr std::array<startup::Fill, 0> kVectorFills{};
 }  // namespace image
