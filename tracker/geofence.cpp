@@ -21,9 +21,10 @@ double distance(double lat1, double lon1, double lat2, double lon2, char unit) {
   const double theta = lon1 - lon2;
   double dist = std::sin(deg2rad(lat1)) * std::sin(deg2rad(lat2)) +
                 std::cos(deg2rad(lat1)) * std::cos(deg2rad(lat2)) * std::cos(deg2rad(theta));
-  if (dist >= 1.0) {
-    // Close positions round the sum up to 1 or past it, where acos gives 0
-    // or no number: the haversine form keeps their small distance.
+  if (dist >= 1.0 || dist <= -1.0) {
+    // Close positions round the sum up to 1 or past it, and antipodal ones
+    // down to -1 or past it, where acos gives 0 or no number: the haversine
+    // form keeps their true distance.
     const double halfLat = std::sin(deg2rad(lat2 - lat1) / 2);
     const double halfLon = std::sin(deg2rad(theta) / 2);
     const double a = halfLat * halfLat + std::cos(deg2rad(lat1)) * std::cos(deg2rad(lat2)) * halfLon * halfLon;

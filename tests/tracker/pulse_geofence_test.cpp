@@ -1,7 +1,9 @@
 // Pulse sampling and the geofence.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <vector>
 
 #include "tests/tracker/tracker_bench.h"
 
@@ -93,6 +95,40 @@ TEST(Distance, ClosePositionsKeepTheirSmallTrueDistance) {
   ASSERT_FALSE(std::isnan(kilometres));
   const double expected = 1e-7 * std::cos(lat * 3.141592653589793 / 180) * 111.18957696;
   EXPECT_NEAR(kilometres, expected, expected * 1e-6);
+}
+
+TEST(Distance, AntipodalPositionsAreHalfTheEarthAway) {
+  // Half the circumference of the formula's sphere: pi x 3958.7 miles
+  // (60 x 1.1515 x 180 / pi) in kilometres.
+  const double halfRound = 180 * 60 * 1.1515 * 1.609344;
+  for (const auto& [lat1, lon1, lat2, lon2] :
+       std::vector<std::array<double, 4>>{{-12, -180, 12, 0}, {45, 10, -45, -170}, {0, 0, 0, 180}}) {
+    const double kilometres = distance(lat1, lon1, lat2, lon2, 'K');
+    ASSERT_FALSE(std::isnan(kilometres)) << lat1 << "," << lon1;
+    EXPECT_NEAR(kilometres, halfRound, 1e-3) << lat1 << "," << lon1;
+  }
+  // Every whole-degree antipodal pair: none falls out of acos's domain.
+  for (int lat = -90; lat <= 90; ++lat) {
+    for (int lon = -180; lon < 0; ++lon) {
+      const double kilometres = distance(lat, lon, -lat, lon + 180, 'K');
+      ASSERT_NEAR(kilometres, halfRound, 1e-3) << lat << "," << lon;
+    }
+  }
+}
+
+TEST(Geofence, AFixAtTheFarSideOfTheEarthIsOutside) {
+  Bench bench;
+  const auto run = bench.run(
+      [] {
+        setPins();
+        tracker::circleSize = 9999;
+        setReferencePosition(-12.0, -180.0);
+        setCurrentPosition(12.0, 0.0);
+        note(std::to_string(controlDistanceRange()));
+      },
+      milliseconds(10));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(noteText(run, 0), "1");
 }
 
 TEST(Geofence, InsideOutsideAndTheRadius) {
