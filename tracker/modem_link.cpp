@@ -1,18 +1,9 @@
 // The modem link on UART4: batches of modem output, echoed and interpreted.
-#include <cstdio>
-
 #include "platform/driverlib.h"
 #include "tracker/state.h"
 #include "tracker/tracker.h"
 
 using namespace tracker;
-
-namespace {
-
-// At most this many characters between '@' and '$'.
-constexpr size_t kCircleDigits = 4;
-
-}  // namespace
 
 void sim900UartConfig() {
   SysCtlPeripheralEnable(SYSCTL_PERIPH_UART4);
@@ -63,71 +54,4 @@ void Int_sim900() {
   UARTIntClear(UART4_BASE, UART_INT_RX);
   UARTEnable(UART2_BASE);
   TimerEnable(TIMER0_BASE, TIMER_A);
-}
-
-int isCall(const char* message) {
-  while (*message != '\0') {
-    if (*message++ != 'R') {
-      continue;
-    }
-    // Each mismatch resumes the scan at the mismatching character, so RRING
-    // and RIRING match.
-    if (*message != 'I') {
-      continue;
-    }
-    if (*++message != 'N') {
-      continue;
-    }
-    if (*++message != 'G') {
-      return 0;
-    }
-    callStatusFlag = 1;
-    traceValue("callFlag : ", callStatusFlag);
-    return 1;
-  }
-  return 0;
-}
-
-int isNo(const char* message) {
-  while (*message != '\0') {
-    if (*message++ != 'N') {
-      continue;
-    }
-    // Only the first N decides.
-    if (*message != 'O') {
-      return 0;
-    }
-    callStatusFlag = 0;
-    traceValue("callStatusFlag: ", callStatusFlag);
-    return 1;
-  }
-  return 0;
-}
-
-int isCircleSet(const char* message) {
-  while (*message != '\0' && *message != '@') {
-    ++message;
-  }
-  if (*message == '\0') {
-    return 0;
-  }
-  ++message;
-  char temp[kCircleDigits + 1];
-  size_t length = 0;
-  while (message[length] != '\0' && message[length] != '$') {
-    if (length == kCircleDigits) {
-      // Longer than a radius can be: refused, and the radius kept, rather
-      // than cut into a wrong one.
-      return 0;
-    }
-    temp[length] = message[length];
-    ++length;
-  }
-  temp[length] = '\0';
-  int value = 0;
-  if (std::sscanf(temp, "%d", &value) == 1) {
-    circleSize = value;
-  }
-  sendUartString(UART0_BASE, "CIRCLESETSUCCES\n");
-  return 1;
 }

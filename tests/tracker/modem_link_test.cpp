@@ -36,28 +36,77 @@ std::vector<std::string> interpret(const std::vector<std::string>& texts) {
 }
 
 TEST(Interpreter, RingAndNoCarrierSetTheCallState) {
-  // Both in one batch: 1 from the RING, then 0 from the NO. With the RING
-  // first, its N (followed by G) decides and the NO goes unseen.
+  // Both in one batch: 1 from the RING, then 0 from the NO, in either order.
   EXPECT_EQ(interpret({"\r\nRING\r\n", "\r\nNO CARRIER\r\n", "NO CARRIER\r\n\r\nRING", "RING\r\nNO CARRIER"}),
-            (std::vector<std::string>{"100 1 0 n", "010 0 0 n", "110 0 0 n", "100 1 0 n"}));
+            (std::vector<std::string>{"100 1 0 n", "010 0 0 n", "110 0 0 n", "110 0 0 n"}));
+  // The other NO results end a call too.
+  EXPECT_EQ(interpret({"RING", "\r\nNO ANSWER\r\n", "RING", "\r\nNO DIALTONE\r\n", "ring", "BUSY"}),
+            (std::vector<std::string>{"100 1 0 n", "010 0 0 n", "100 1 0 n", "010 0 0 n", "000 0 0 n",
+                                      "000 0 0 n"}));
 }
 
-TEST(Interpreter, TheRingScanResumesAtTheMismatch) {
+TEST(Interpreter, EveryRingInABatchIsSeenWhateverComesBeforeIt) {
   EXPECT_EQ(interpret({"RIRING", "RRING", "RINX RING", "xxRIN", "G\r\n", "ring"}),
-            (std::vector<std::string>{"100 1 0 n", "100 1 0 n", "000 1 0 n", "000 1 0 n", "000 1 0 n",
+            (std::vector<std::string>{"100 1 0 n", "100 1 0 n", "100 1 0 n", "000 1 0 n", "100 1 0 n",
                                       "000 1 0 n"}));
 }
 
-TEST(Interpreter, OnlyTheFirstNDecides) {
-  // CONNECT: its first N is followed by another N.
-  EXPECT_EQ(interpret({"RING", "CONNECT\r\nNO CARRIER", "xNO", "N"}),
-            (std::vector<std::string>{"100 1 0 n", "000 1 0 n", "010 0 0 n", "000 0 0 n"}));
+TEST(Interpreter, EchoedCommandsAndConnectDoNotHideTheHangUp) {
+  // With echo on, the command line comes back before the modem's answers.
+  EXPECT_EQ(interpret({"RING", "CONNECT\r\nNO CARRIER", "RING", "ATA\r\r\nOK\r\n\r\nNO CARRIER\r\n", "RING",
+                       "AT+CNMI=2,2,0,0,0\r\r\nOK\r\nNO CARRIER", "xNO", "N"}),
+            (std::vector<std::string>{"100 1 0 n", "010 0 0 n", "100 1 0 n", "010 0 0 n", "100 1 0 n",
+                                      "010 0 0 n", "010 0 0 n", "000 0 0 n"}));
 }
 
-TEST(Interpreter, CircleSizeBetweenAtAndDollar) {
-  EXPECT_EQ(interpret({"+HTTPREAD: 5\r\n@250$\r\nOK", "@12", "@-5$", "@$", "@abc$", "@7$@9$", "@ 42$"}),
-            (std::vector<std::string>{"001 0 250 n", "001 0 12 n", "001 0 -5 n", "001 0 -5 n",
-                                      "001 0 -5 n", "001 0 7 n", "001 0 42 n"}));
+// Each text split in two at every position, the halves given as two batches:
+// the marker is seen exactly once, in the batch that holds the character
+// that decides it (the G of RING, the O of NO, the '$' of a frame).
+void expectSeenOnceAtEverySplit(const std::string& text, const std::string& decider, const std::string& once) {
+  for (size_t cut = 1; cut < text.size(); ++cut) {
+    const auto results = interpret({"RING", text.substr(0, cut), text.substr(cut), "OK"});
+    ASSERT_EQ(results.size(), 4U);
+    const std::string seen = results[1].substr(0, 3) + results[2].substr(0, 3);
+    const bool endsInFirst = cut > text.find(decider) + decider.size() - 1;
+    const std::string expected = endsInFirst ? once + "000" : "000" + once;
+    EXPECT_EQ(seen, expected) << "cut after " << cut << " of " << text;
+  }
+}
+
+TEST(Interpreter, AMarkerSplitAcrossBatchesIsSeenOnce) {
+  expectSeenOnceAtEverySplit("\r\nRING\r\n", "RING", "100");
+  expectSeenOnceAtEverySplit("\r\nNO CARRIER\r\n", "NO", "010");
+  expectSeenOnceAtEverySplit("\r\nNO ANSWER\r\n", "NO", "010");
+  expectSeenOnceAtEverySplit("\r\n@250$\r\n", "@250$", "001");
+}
+
+TEST(Interpreter, TextInsideAnSmsNeverChangesTheCallState) {
+  // Delivered straight to the line, and read from the store; the caller's
+  // name after +CLIP neither. A radius frame in a text still counts.
+  EXPECT_EQ(interpret({"\r\n+CMT: \"+905551234567\",\"\",\"26/12/08,10:00:00+12\"\r\nBRING A COAT\r\n",
+                       "\r\n+CMT: \"+905551234567\",\"\",\"26/12/08,10:00:00+12\"\r\nNO WAY, RING ME @300$\r\n",
+                       "\r\n+CMGR: \"REC READ\",\"+905551234567\",\"\",\"26/12/08,10:00:00+12\"\r\nNOTE\r\n\r\nOK\r\n",
+                       "\r\nRING\r\n\r\n+CLIP: \"+905551234567\",145,\"\",0,\"NORA\",0\r\n"}),
+            (std::vector<std::string>{"000 0 0 n", "001 0 300 n", "000 0 300 n", "100 1 300 n"}));
+  // An empty text: the next line is the modem's again.
+  EXPECT_EQ(interpret({"\r\n+CMT: \"+905551234567\",\"\",\"26/12/08,10:00:00+12\"\r\n", "\r\n", "\r\nRING\r\n"}),
+            (std::vector<std::string>{"000 0 0 n", "000 0 0 n", "100 1 0 n"}));
+  // The header and the text cut anywhere by the batches.
+  const std::string sms = "\r\n+CMT: \"+905551234567\",\"\",\"26/12/08,10:00:00+12\"\r\nRING NO\r\n";
+  for (size_t cut = 1; cut < sms.size(); ++cut) {
+    const auto results = interpret({sms.substr(0, cut), sms.substr(cut)});
+    EXPECT_EQ(results, (std::vector<std::string>{"000 0 0 n", "000 0 0 n"})) << "cut after " << cut;
+  }
+}
+
+TEST(Interpreter, ARadiusOnlyFromACompleteFrame) {
+  // '@', 1 to 4 digits, '$', a value from 1 to 9999; anything else changes
+  // nothing, prints nothing and sets no flag.
+  EXPECT_EQ(interpret({"+HTTPREAD: 5\r\n@250$\r\nOK", "@12", "@-5$", "@$", "@abc$", "@5pm", "@1e3$", "@0$",
+                       "@ 42$", "@7$@9$", "@x@25$", "@0042$"}),
+            (std::vector<std::string>{"001 0 250 n", "000 0 250 n", "000 0 250 n", "000 0 250 n", "000 0 250 n",
+                                      "000 0 250 n", "000 0 250 n", "000 0 250 n", "000 0 250 n", "001 0 7 n",
+                                      "001 0 25 n", "001 0 42 n"}));
 }
 
 TEST(Interpreter, ALongerCircleTextIsRefusedAndTheRadiusKept) {
@@ -146,7 +195,7 @@ TEST(Batches, AHandlerRunWithAnEmptyFifoEchoesNothing) {
   EXPECT_EQ(run.sent(kConsole), "UART Setup Completed\n");
 }
 
-TEST(Batches, ACircleSplitBetweenBatchesTakesOnlyTheFirstPart) {
+TEST(Batches, ACircleSplitBetweenBatchesIsSetWhenItsFrameEnds) {
   Bench bench;
   bench.uart(kModem).send(milliseconds(100), "xxxxxx@1");
   bench.uart(kModem).send(milliseconds(200), "00$xxxxx");
@@ -156,13 +205,13 @@ TEST(Batches, ACircleSplitBetweenBatchesTakesOnlyTheFirstPart) {
         runUntil(milliseconds(150));
         note(std::to_string(tracker::circleSize) + tracker::circleFlag);
         runUntil(milliseconds(290));
-        note(std::to_string(tracker::circleSize));
+        note(std::to_string(tracker::circleSize) + tracker::circleFlag);
       },
       milliseconds(300));
   ASSERT_TRUE(run.ok()) << run.failure();
-  EXPECT_EQ(noteText(run, 0), "1y");
-  EXPECT_EQ(noteText(run, 1), "1");
-  EXPECT_NE(run.sent(kConsole).find("xxxxxx@1CIRCLESETSUCCES\nSet Circle Size00$xxxxx"), std::string::npos)
+  EXPECT_EQ(noteText(run, 0), "0n");
+  EXPECT_EQ(noteText(run, 1), "100y");
+  EXPECT_NE(run.sent(kConsole).find("xxxxxx@100$xxxxxCIRCLESETSUCCES\nSet Circle Size"), std::string::npos)
       << run.sent(kConsole);
 }
 
