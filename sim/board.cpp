@@ -305,6 +305,7 @@ void Board::setPending(unsigned deviceInterrupt, bool on) {
 void Board::setPriority(unsigned deviceInterrupt, uint8_t value) {
   constexpr uint8_t kImplemented = static_cast<uint8_t>(0xFF << (8 - reg::core::kPriorityBits));
   priority_[deviceInterrupt] = value & kImplemented;
+  record(RecordKind::Priority, 0, static_cast<uint16_t>(deviceInterrupt + reg::core::kFirstDeviceVector), value);
 }
 
 unsigned Board::activeVector() const {

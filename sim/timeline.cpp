@@ -52,6 +52,8 @@ std::string Timeline::line(const Record& record) const {
       return time + " interrupt " + std::to_string(record.value) + " enter";
     case RecordKind::InterruptExit:
       return time + " interrupt " + std::to_string(record.value) + " exit";
+    case RecordKind::Priority:
+      return time + " interrupt " + std::to_string(record.value) + " priority " + std::to_string(record.detail);
     case RecordKind::Fault:
       return time + " fault " + texts.at(record.detail);
     case RecordKind::Note:

@@ -17,6 +17,7 @@ enum class RecordKind : uint8_t {
   Pin,           // output pin unit (port * 8 + pin) now drives value
   InterruptEnter,
   InterruptExit,  // value is the vector number
+  Priority,       // the priority byte of vector value was written with detail (the top 3 bits count)
   Fault,          // detail indexes the texts
   Note,           // detail indexes the texts
   Ended,          // the run reached its end time

@@ -2,6 +2,8 @@
 // time on the modem link.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "tests/tracker/tracker_bench.h"
 #include "tracker/settings.h"
 
@@ -89,6 +91,36 @@ TEST(PeriodicReport, ATickDuringACallSendsNothingAndKeepsTheCount) {
   EXPECT_NE(console.find("callStatFlag:1\nNO POST DATA TO SERVER \n"), std::string::npos) << console;
   // The first report is the one at 80 s, still counting from 20 + 10.
   EXPECT_EQ(run.sent(kModem), smsReport("12.345678,98.765432,60\r\n"));
+}
+
+TEST(PeriodicReport, ATickDuringAnAnsweredCallSendsNothingAndKeepsTheCount) {
+  Bench bench;
+  bench.analogue(0, pulseSignal);
+  bench.uart(kModem).send(seconds(10), "\r\nRING\r\n");
+  bench.press(PF4, seconds(20), milliseconds(200));
+  bench.uart(kModem).send(seconds(60), "\r\nNO CARRIER\r\n");
+  const auto run = bench.run(trackerWithPosition, seconds(86));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::string console = run.sent(kConsole);
+  EXPECT_NE(console.find("callStatusFlag : 2\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("callStatFlag:2\nNO POST DATA TO SERVER \n"), std::string::npos) << console;
+  // Only the answer went out before the hang-up; the report at 80 s still
+  // counts from 20 + 10.
+  EXPECT_EQ(run.sent(kModem), "ATA\r\n" + smsReport("12.345678,98.765432,60\r\n"));
+}
+
+TEST(BringUp, PriorityBytesAsWritten) {
+  const auto run = Bench{}.run(entry::bringUp, milliseconds(100));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  std::map<unsigned, uint32_t> written;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::Priority) {
+      written[record.value] = record.detail;
+    }
+  }
+  // Vector entries from the data sheet: GPIO F 46, UART4 76, TIMER1A 37,
+  // TIMER0A 35. Only the top three bits count, so all four share level 0.
+  EXPECT_EQ(written, (std::map<unsigned, uint32_t>{{46, 1}, {76, 2}, {37, 3}, {35, 5}}));
 }
 
 TEST(PeriodicReport, ModemRepliesWaitForTheHandlerAndTheFifoKeepsSixteen) {
