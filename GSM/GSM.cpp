@@ -9,35 +9,27 @@
 namespace {
 
 // An indication with the longest index the driver takes (5 digits):
-// CR LF "+CMTI: " "\"SM\"" "," digits CR LF.
+// "+CMTI: " "\"SM\"" "," digits, and room for a blank or two more.
 constexpr size_t kNotificationSize = 22;
 constexpr size_t kIndexDigits = 5;
-constexpr uint8_t kSilentReadsBeforeGivingUp = 20;
+// Silence that ends a wait for a reply: 10 s. The network may take up to
+// 60 s to accept a message.
+constexpr unsigned kSilentReadsBeforeGivingUp = 20;
+constexpr unsigned kSilentReadsForMessage = 120;
 
 uint8_t succeeded = 0;
-
-constexpr size_t kNotFound = SIZE_MAX;
-
-// Index right after the count-th marker of a zero-ended reply.
-size_t positionAfter(const unsigned char* reply, unsigned char marker, unsigned count) {
-  for (size_t i = 0; reply[i] != 0; ++i) {
-    if (reply[i] == marker && --count == 0) {
-      return i + 1;
-    }
-  }
-  return kNotFound;
-}
 
 struct Reply {
   bool ok;
   bool error;
+  bool empty;
 };
 
 // Reads one reply, character by character, until a character time-out (or
 // a zero byte) ends it. Stores what fits, drops the rest, and watches the
 // whole reply for OK and ERROR.
 Reply readReply(unsigned char* buffer, size_t size) {
-  Reply reply{false, false};
+  Reply reply{false, false, true};
   size_t stored = 0;
   unsigned char previous = 0;
   static constexpr char kError[] = "ERROR";
@@ -51,6 +43,7 @@ Reply readReply(unsigned char* buffer, size_t size) {
     if (character == 0) {
       break;
     }
+    reply.empty = false;
     reply.ok = reply.ok || (previous == 'O' && character == 'K');
     errorMatched = character == static_cast<unsigned char>(kError[errorMatched]) ? errorMatched + 1
                    : character == 'E'                                         ? 1
@@ -58,19 +51,123 @@ Reply readReply(unsigned char* buffer, size_t size) {
     reply.error = reply.error || errorMatched == sizeof kError - 1;
     previous = character;
   }
-  buffer[stored < size ? stored : size - 1] = 0;
+  if (size > 0) {
+    buffer[stored < size ? stored : size - 1] = 0;
+  }
   return reply;
 }
 
 // A reply that is not empty, waiting out silence up to the bound.
-Reply awaitReply(unsigned char* buffer, size_t size) {
-  for (uint8_t read = 0; read < kSilentReadsBeforeGivingUp; ++read) {
+Reply awaitReply(unsigned char* buffer, size_t size, unsigned silentReads = kSilentReadsBeforeGivingUp) {
+  for (unsigned read = 0; read < silentReads; ++read) {
     const Reply reply = readReply(buffer, size);
-    if (buffer[0] != 0) {
+    if (!reply.empty) {
       return reply;
     }
   }
-  return Reply{false, false};
+  return Reply{false, false, true};
+}
+
+// One line of modem output, CR and LF left out and zero-ended. A line that
+// does not fit is read to its end and marked.
+enum class LineEnd : uint8_t { Whole, TooLong, Silence };
+
+LineEnd readLine(unsigned char* line, size_t size, unsigned silentReads) {
+  size_t length = 0;
+  bool tooLong = false;
+  unsigned silent = 0;
+  for (;;) {
+    unsigned char character = 0;
+    UART_RecCharwTimeOut(&character);
+    if (character == 0) {
+      if (++silent >= silentReads) {
+        line[length] = 0;
+        return LineEnd::Silence;
+      }
+      continue;
+    }
+    silent = 0;
+    if (character == '\n') {
+      line[length] = 0;
+      return tooLong ? LineEnd::TooLong : LineEnd::Whole;
+    }
+    if (character == '\r') {
+      continue;
+    }
+    if (length + 1 < size) {
+      line[length++] = character;
+    } else {
+      tooLong = true;
+    }
+  }
+}
+
+bool startsWith(const unsigned char* line, const char* prefix) {
+  return std::strncmp(reinterpret_cast<const char*>(line), prefix, std::strlen(prefix)) == 0;
+}
+
+bool isFinalError(const unsigned char* line) {
+  return startsWith(line, "ERROR") || startsWith(line, "+CMS ERROR") || startsWith(line, "+CME ERROR");
+}
+
+const unsigned char* skipBlanks(const unsigned char* at) {
+  while (*at == ' ') {
+    ++at;
+  }
+  return at;
+}
+
+// +CMTI: "<2 letters>",<1 to 5 digits>: the storage name with its quotes
+// and the index, or false for anything else.
+bool parseIndication(const unsigned char* line, unsigned char (&memoryType)[5],
+                     unsigned char (&messageIndex)[kIndexDigits + 1]) {
+  if (!startsWith(line, "+CMTI:")) {
+    return false;
+  }
+  const unsigned char* at = skipBlanks(line + 6);
+  if (at[0] != '"' || at[1] < 'A' || at[1] > 'Z' || at[2] < 'A' || at[2] > 'Z' || at[3] != '"' ||
+      at[4] != ',') {
+    return false;
+  }
+  unsigned char index[kIndexDigits + 1] = {};
+  size_t digits = 0;
+  for (at += 5; *at >= '0' && *at <= '9'; ++at) {
+    if (digits == kIndexDigits) {
+      return false;
+    }
+    index[digits++] = *at;
+  }
+  if (digits == 0 || *skipBlanks(at) != 0) {
+    return false;
+  }
+  std::memcpy(memoryType, at - digits - 5, 4);
+  memoryType[4] = 0;
+  std::memcpy(messageIndex, index, sizeof index);
+  return true;
+}
+
+// The originator, the second quoted field of a +CMGR header, without its
+// plus sign, into Sender; false when there is none or it does not fit.
+bool copySender(const unsigned char* header, unsigned char* Sender) {
+  const unsigned char* at = header;
+  for (int quote = 0; quote < 3; ++quote) {
+    at = reinterpret_cast<const unsigned char*>(std::strchr(reinterpret_cast<const char*>(at), '"'));
+    if (at == nullptr) {
+      return false;
+    }
+    ++at;
+  }
+  if (*at == '+') {
+    ++at;
+  }
+  size_t length = 0;
+  for (; at[length] != '"'; ++length) {
+    if (at[length] == 0 || length + 1 == kSenderSize) {
+      return false;
+    }
+  }
+  std::memcpy(Sender, at, length);
+  return true;
 }
 
 }  // namespace
@@ -78,12 +175,6 @@ Reply awaitReply(unsigned char* buffer, size_t size) {
 unsigned char GSM_Succeeded() { return succeeded; }
 
 unsigned char AT_Response(unsigned char* ATRes, size_t size) {
-  // A buffer with no room still gets its reply read and judged.
-  unsigned char scratch[1];
-  if (size == 0) {
-    ATRes = scratch;
-    size = sizeof scratch;
-  }
   unsigned char ok = 0;
   if (awaitReply(ATRes, size).ok) {
     ok = 1;
@@ -98,12 +189,14 @@ void GSM_Init() {
   std::memset(ATResponse, 0, sizeof ATResponse);
   std::memset(ATEResponse, 0, sizeof ATEResponse);
   for (unsigned char trial = 1; confirm == 0 && trial <= 3; trial++) {
+    UART_Discard();
     UART_SendStr(reinterpret_cast<const unsigned char*>("AT\n \r"));
     confirm = AT_Response(ATResponse, sizeof ATResponse);
   }
   delay_ms(500);
   confirm = 0;
   for (unsigned char trial = 1; confirm == 0 && trial <= 3; trial++) {
+    UART_Discard();
     UART_SendStr(reinterpret_cast<const unsigned char*>("ATE0\n \r"));
     confirm = AT_Response(ATEResponse, sizeof ATEResponse);
   }
@@ -120,23 +213,15 @@ void SMSReceive(unsigned char* SMSReturn, unsigned char* Sender) {
   std::memset(SmsText, 0, sizeof SmsText);
   std::memset(MemoryType, 0, sizeof MemoryType);
   std::memset(MessageIndex, 0, sizeof MessageIndex);
+  succeeded = 0;
 
-  // Bursts of fewer than 12 characters are not the indication.
-  unsigned char SmSReceived = 0;
-  while (SmSReceived == 0) {
-    std::memset(SmsNotification, 0, sizeof SmsNotification);
-    (void)readReply(SmsNotification, sizeof SmsNotification);
-    if (SmsNotification[10] != 0 && SmsNotification[11] != 0) {
-      SmSReceived = 1;
+  // Lines that are not a well-formed indication (RING, Call Ready, results)
+  // are passed over; waiting for a message has no bound.
+  for (;;) {
+    const LineEnd end = readLine(SmsNotification, sizeof SmsNotification, kSilentReadsBeforeGivingUp);
+    if (end == LineEnd::Whole && parseIndication(SmsNotification, MemoryType, MessageIndex)) {
+      break;
     }
-  }
-
-  std::memcpy(MemoryType, SmsNotification + 9, 4);
-  MemoryType[4] = 0;
-  for (size_t i = 14, j = 0; i < sizeof SmsNotification && SmsNotification[i] != 0x0D &&
-                             SmsNotification[i] != 0 && j < kIndexDigits;
-       ++i, ++j) {
-    MessageIndex[j] = SmsNotification[i];
   }
 
   UART_SendStr(reinterpret_cast<const unsigned char*>("AT+CMGF=1;+CPMS="));
@@ -144,25 +229,47 @@ void SMSReceive(unsigned char* SMSReturn, unsigned char* Sender) {
   UART_SendStr(reinterpret_cast<const unsigned char*>(";+CMGR="));
   UART_SendStr(MessageIndex);
   UART_SendStr(reinterpret_cast<const unsigned char*>("\n\r"));
-  (void)readReply(SmsText, sizeof SmsText);
 
-  // The text follows the fourth line feed and ends at the next CR; the
-  // sender follows the third plus sign and ends at the quote. A reply with
-  // too few markers delivers nothing.
-  const size_t text = positionAfter(SmsText, 0x0A, 4);
-  for (size_t i = text, j = 0; i != kNotFound && SmsText[i] != 0x0D && SmsText[i] != 0 && j + 1 < kSmsTextSize;
-       ++i, ++j) {
-    SMSReturn[j] = SmsText[i];
+  // The +CPMS line, the +CMGR header, the text line, then OK. Each line may
+  // come after a pause; silence for the bound ends the read undelivered.
+  bool senderWhole = false;
+  bool textWhole = false;
+  for (;;) {
+    if (readLine(SmsText, sizeof SmsText, kSilentReadsBeforeGivingUp) == LineEnd::Silence ||
+        isFinalError(SmsText) || startsWith(SmsText, "OK")) {
+      // No header yet: an empty slot, an error, or nothing at all.
+      return;
+    }
+    if (startsWith(SmsText, "+CMGR:")) {
+      senderWhole = copySender(SmsText, Sender);
+      break;
+    }
   }
-  const size_t sender = positionAfter(SmsText, 0x2B, 3);
-  for (size_t i = sender, j = 0; i != kNotFound && SmsText[i] != 0x22 && SmsText[i] != 0 && j + 1 < kSenderSize;
-       ++i, ++j) {
-    Sender[j] = SmsText[i];
+  const LineEnd text = readLine(SmsText, sizeof SmsText, kSilentReadsBeforeGivingUp);
+  if (text == LineEnd::Silence) {
+    return;
+  }
+  const size_t length = std::strlen(reinterpret_cast<const char*>(SmsText));
+  std::memcpy(SMSReturn, SmsText, length < kSmsTextSize ? length : kSmsTextSize - 1);
+  textWhole = text == LineEnd::Whole;
+  for (;;) {
+    if (readLine(SmsText, sizeof SmsText, kSilentReadsBeforeGivingUp) == LineEnd::Silence || isFinalError(SmsText)) {
+      return;
+    }
+    if (startsWith(SmsText, "OK")) {
+      break;
+    }
+  }
+  if (!senderWhole || !textWhole) {
+    // Kept in the modem's store for a reader with more room.
+    return;
   }
 
   UART_SendStr(reinterpret_cast<const unsigned char*>("AT+CMGD="));
   UART_SendStr(MessageIndex);
   UART_SendStr(reinterpret_cast<const unsigned char*>("\n\r"));
+  unsigned char CMGDResponse[8] = {};
+  succeeded = AT_Response(CMGDResponse, sizeof CMGDResponse);
 }
 
 void SMSSend(unsigned char* Number, unsigned char* Text) {
@@ -174,12 +281,17 @@ void SMSSend(unsigned char* Number, unsigned char* Text) {
   std::memset(SendingResponse, 0, sizeof SendingResponse);
   unsigned char confirm = 0;
 
-  Number++;
+  // The first character (the plus sign) is not sent; an empty number has none.
+  if (*Number != 0) {
+    Number++;
+  }
+  UART_Discard();
   UART_SendStr(reinterpret_cast<const unsigned char*>("AT+CMGF=1"));
   UART_SendStr(reinterpret_cast<const unsigned char*>("\n \r"));
   confirm = AT_Response(CMGFResponse, sizeof CMGFResponse);
   delay_ms(500);
 
+  UART_Discard();
   UART_SendStr(reinterpret_cast<const unsigned char*>("AT+CMGS="));
   UART_SendChar(0x22);
   UART_SendStr(Number);
@@ -191,16 +303,21 @@ void SMSSend(unsigned char* Number, unsigned char* Text) {
   UART_SendStr(Text);
   UART_SendChar(0x1A);
 
-  // Until the modem confirms; an error report or silence ends the wait too.
+  // Until the modem confirms or reports an error; the network may take up
+  // to 60 s, so only that much silence ends the wait.
   confirm = 0;
-  for (;;) {
-    const Reply reply = awaitReply(SendingResponse, sizeof SendingResponse);
+  unsigned silentReads = kSilentReadsForMessage;
+  while (silentReads > 0) {
+    const Reply reply = readReply(SendingResponse, sizeof SendingResponse);
     if (reply.ok) {
       confirm = 1;
       break;
     }
-    if (reply.error || SendingResponse[0] == 0) {
+    if (reply.error) {
       break;
+    }
+    if (reply.empty) {
+      --silentReads;
     }
   }
   succeeded = confirm;

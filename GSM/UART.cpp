@@ -75,3 +75,9 @@ void UART_RecCharwTimeOut(unsigned char* character) {
   }
   TimerDisable(kTimer, TIMER_A);
 }
+
+void UART_Discard() {
+  while (UARTCharsAvail(kUart)) {
+    (void)UARTCharGetNonBlocking(kUart);
+  }
+}

@@ -17,3 +17,6 @@ void UART_SendStr(const unsigned char* text);
 void UART_SendChar(unsigned char character);
 // The next character from the modem, or 0 when none came within the time-out.
 void UART_RecCharwTimeOut(unsigned char* character);
+// Drops what the modem sent and nobody read, so that a late answer is not
+// taken for the reply to the next command.
+void UART_Discard();

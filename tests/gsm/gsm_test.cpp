@@ -25,6 +25,11 @@ struct ScriptedModem {
   std::string readReply =
       "\r\n+CPMS: 1,30,1,30,1,30\r\n\r\n+CMGR: \"REC UNREAD\",\"+905550001111\",\"\",\"26/12/08,10:00:00+12\"\r\n"
       "Hello @250$\r\n\r\nOK\r\n";
+  // The read reply may come late, or in two parts with a pause between.
+  Time readDelay = milliseconds(20);
+  std::string readReplyRest;
+  Time restDelay = 0;
+  Time messageDelay = milliseconds(20);
   std::string line;
 
   void hear(PeerLink& link, uint8_t byte) {
@@ -39,9 +44,16 @@ struct ScriptedModem {
     } else if (line.rfind("AT+CMGS=", 0) == 0) {
       reply = "\r\n> ";
     } else if (byte == 0x1A) {
-      reply = messageReply;
+      line.clear();
+      link.send(messageDelay, messageReply);
+      return;
     } else if (line.find("+CMGR=") != std::string::npos) {
-      reply = readReply;
+      line.clear();
+      link.send(readDelay, readReply);
+      if (!readReplyRest.empty()) {
+        link.send(restDelay, readReplyRest);
+      }
+      return;
     }
     line.clear();
     link.send(milliseconds(20), reply);
@@ -214,14 +226,117 @@ TEST(SmsReceive, LongIndicesLongTextsAndShortRepliesStayInTheirBuffers) {
         note(std::to_string(std::strlen(reinterpret_cast<char*>(message))));
         note(std::string(reinterpret_cast<char*>(message + kSmsTextSize), 8) +
              std::string(reinterpret_cast<char*>(sender + kSenderSize), 8));
+        note(std::to_string(GSM_Succeeded()));
       },
       seconds(8));
   ASSERT_TRUE(run.ok()) << run.failure();
-  EXPECT_EQ(run.sent(kModem), "AT+CMGF=1;+CPMS=\"ME\";+CMGR=12345\n\rAT+CMGD=12345\n\r");
-  // What fits of the text after the header, and not a byte past the buffers.
-  EXPECT_LT(std::stoul(run.notes()[0].second), kSmsTextSize);
-  EXPECT_GT(std::stoul(run.notes()[0].second), 20U);
+  // Not read whole: kept in the store, not deleted, and reported.
+  EXPECT_EQ(run.sent(kModem), "AT+CMGF=1;+CPMS=\"ME\";+CMGR=12345\n\r");
+  // What fits of the text, and not a byte past the buffers.
+  EXPECT_EQ(std::stoul(run.notes()[0].second), kSmsTextSize - 1);
   EXPECT_EQ(run.notes()[1].second, "################");
+  EXPECT_EQ(run.notes()[2].second, "0");
+}
+
+// One SMSReceive against the modem, with the indication at 1 s: what was
+// sent, the text, the sender and the verdict.
+struct Received {
+  std::string sent;
+  std::string text;
+  std::string sender;
+  std::string verdict;
+};
+
+Received receiveWith(const ScriptedModem& modem, const std::string& indication = "\r\n+CMTI: \"SM\",3\r\n") {
+  Bench bench;
+  attach(bench, modem);
+  bench.uart(kModem).send(seconds(1), indication);
+  const auto run = bench.run(
+      [] {
+        start();
+        unsigned char message[kSmsTextSize] = {};
+        unsigned char sender[kSenderSize] = {};
+        SMSReceive(message, sender);
+        note(text(message));
+        note(text(sender));
+        note(std::to_string(GSM_Succeeded()));
+      },
+      seconds(40));
+  EXPECT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.notes().size(), 3U);
+  return {run.sent(kModem), run.notes().at(0).second, run.notes().at(1).second, run.notes().at(2).second};
+}
+
+const std::string kReadCommand = "AT+CMGF=1;+CPMS=\"SM\";+CMGR=3\n\r";
+const std::string kDeleteCommand = "AT+CMGD=3\n\r";
+
+TEST(SmsReceive, ALateOrPausedReplyIsReadWholeAndOnlyThenDeleted) {
+  ScriptedModem late;
+  late.readDelay = seconds(2);
+  const Received fromLate = receiveWith(late);
+  EXPECT_EQ(fromLate.sent, kReadCommand + kDeleteCommand);
+  EXPECT_EQ(fromLate.text, "Hello @250$");
+  EXPECT_EQ(fromLate.verdict, "1");
+
+  ScriptedModem paused;
+  paused.readReply = "\r\n+CPMS: 1,30,1,30,1,30\r\n\r\n+CMGR: \"REC UNREAD\",\"+905550001111\",\"\",\"26/12/08\"\r\n";
+  paused.readReplyRest = "Hello\r\n\r\nOK\r\n";
+  paused.restDelay = seconds(2);
+  const Received fromPaused = receiveWith(paused);
+  EXPECT_EQ(fromPaused.sent, kReadCommand + kDeleteCommand);
+  EXPECT_EQ(fromPaused.text, "Hello");
+  EXPECT_EQ(fromPaused.verdict, "1");
+}
+
+TEST(SmsReceive, AReplyThatStopsHalfWayKeepsTheMessage) {
+  ScriptedModem cut;
+  cut.readReply = "\r\n+CPMS: 1,30,1,30,1,30\r\n\r\n+CMGR: \"REC UNREAD\",\"+905550001111\",\"\",\"26/12/08\"\r\nHel";
+  const Received received = receiveWith(cut);
+  EXPECT_EQ(received.sent, kReadCommand);
+  EXPECT_EQ(received.verdict, "0");
+}
+
+TEST(SmsReceive, AFullLengthTextAfterALongNameIsDeliveredWhole) {
+  const std::string text160(160, 'y');
+  ScriptedModem named;
+  named.readReply = "\r\n+CPMS: 1,30,1,30,1,30\r\n\r\n+CMGR: \"REC UNREAD\",\"+905550001111\",\"ABCDEFGHIJKLMNOP\","
+                    "\"26/12/08,10:00:00+12\"\r\n" +
+                    text160 + "\r\n\r\nOK\r\n";
+  const Received received = receiveWith(named);
+  EXPECT_EQ(received.text, text160);
+  EXPECT_EQ(received.sender, "905550001111");
+  EXPECT_EQ(received.sent, kReadCommand + kDeleteCommand);
+}
+
+TEST(SmsReceive, TheIndicationIsFoundAmongOtherLines) {
+  // A RING and Call Ready first, and the indication's own line split.
+  const Received received =
+      receiveWith({}, "\r\nRING\r\n\r\nCall Ready\r\n\r\n+CMTI: \"SM\",3\r\n");
+  EXPECT_EQ(received.sent, kReadCommand + kDeleteCommand);
+  EXPECT_EQ(received.text, "Hello @250$");
+  // Lines that only look like one build no command.
+  Bench bench;
+  attach(bench, {});
+  bench.uart(kModem).send(seconds(1), "\r\n+CMTI: \"S\",3\r\n+CMTI: \"SM\",\r\n+CMTI: \"SM\",123456\r\n"
+                                      "+CMTI: \"SM\",3x\r\n+CMTI \"SM\",3\r\n");
+  const auto run = bench.run(
+      [] {
+        start();
+        unsigned char message[kSmsTextSize] = {};
+        unsigned char sender[kSenderSize] = {};
+        SMSReceive(message, sender);
+      },
+      seconds(20));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.sent(kModem), "");
+}
+
+TEST(SmsReceive, TheSenderComesFromTheOriginatorField) {
+  ScriptedModem national;
+  national.readReply =
+      "\r\n+CPMS: 1,30,1,30,1,30\r\n\r\n+CMGR: \"REC UNREAD\",\"05550001111\",\"\",\"26/12/08,10:00:00+12\"\r\n"
+      "Hi\r\n\r\nOK\r\n";
+  EXPECT_EQ(receiveWith(national).sender, "05550001111");
 }
 
 TEST(SmsReceive, AReplyWithTooFewMarkersDeliversNothing) {
@@ -260,6 +375,93 @@ TEST(SmsSend, SendsTheNumberWithoutItsFirstCharacterAndTheBodyThenCtrlZ) {
     EXPECT_EQ(run.sent(kModem), "AT+CMGF=1\n \rAT+CMGS=\"" + number.substr(1) + "\"\n \rHello\x1A") << number;
     EXPECT_EQ(run.notes()[0].second, "1");
   }
+}
+
+TEST(AtResponse, ABufferOfNoRoomStillHasItsReplyJudged) {
+  Bench bench;
+  bench.uart(kModem).send(seconds(1), "\r\nOK\r\n");
+  bench.uart(kModem).send(seconds(2), "\r\nOK\r\n");
+  const auto run = bench.run(
+      [] {
+        start();
+        unsigned char one[1] = {'#'};
+        note(std::to_string(AT_Response(nullptr, 0)));
+        const unsigned char ok = AT_Response(one, sizeof one);
+        note(std::to_string(ok) + std::to_string(one[0]));
+      },
+      seconds(20));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  ASSERT_EQ(run.notes().size(), 2U);
+  EXPECT_EQ(run.notes()[0].second, "1");
+  EXPECT_EQ(run.notes()[1].second, "10");
+  // Each returned on its reply, not after the 10 s bound.
+  EXPECT_LT(run.notes()[1].first, seconds(3));
+}
+
+TEST(SmsSend, TheNetworkMayTakeUpToAMinute) {
+  Bench bench;
+  ScriptedModem modem;
+  modem.messageDelay = seconds(45);
+  attach(bench, modem);
+  const auto run = bench.run(
+      [] {
+        start();
+        unsigned char number[] = "+905551234567";
+        unsigned char body[] = "Hi";
+        SMSSend(number, body);
+        note(std::to_string(GSM_Succeeded()));
+      },
+      seconds(70));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  ASSERT_EQ(run.notes().size(), 1U);
+  EXPECT_EQ(run.notes()[0].second, "1");
+  EXPECT_GT(run.notes()[0].first, seconds(45));
+}
+
+TEST(SmsSend, AnAnswerLaterThanAMinuteIsNotTakenForTheNextReply) {
+  Bench bench;
+  ScriptedModem modem;
+  modem.messageDelay = seconds(65);
+  // With a one-digit reference its first 16 characters, up to the OK, fit
+  // the receive FIFO.
+  modem.messageReply = "\r\n+CMGS: 7\r\n\r\nOK\r\n";
+  modem.attentionErrors = 100;
+  attach(bench, modem);
+  const auto run = bench.run(
+      [] {
+        start();
+        unsigned char number[] = "+905551234567";
+        unsigned char body[] = "Hi";
+        SMSSend(number, body);
+        note(std::to_string(GSM_Succeeded()));
+        runUntil(seconds(70));
+        GSM_Init();
+      },
+      seconds(150));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.notes()[0].second, "0");
+  EXPECT_LT(run.notes()[0].first, seconds(65));
+  // The late +CMGS and OK waited in the FIFO: dropped, so every attention
+  // command is judged by its own ERROR.
+  const std::string sent = run.sent(kModem);
+  EXPECT_EQ(sent.substr(sent.find("\x1A") + 1), "AT\n \rAT\n \rAT\n \rATE0\n \r");
+}
+
+TEST(SmsSend, AnEmptyNumberIsNotReadPastItsEnd) {
+  Bench bench;
+  attach(bench, {});
+  const auto run = bench.run(
+      [] {
+        start();
+        // Exactly one byte: a read past it is caught by the address sanitizer.
+        auto number = std::make_unique<unsigned char[]>(1);
+        number[0] = 0;
+        unsigned char body[] = "Hi";
+        SMSSend(number.get(), body);
+      },
+      seconds(10));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.sent(kModem), "AT+CMGF=1\n \rAT+CMGS=\"\"\n \rHi\x1A");
 }
 
 TEST(SmsSend, AnErrorAfterTheBodyEndsTheWaitAndIsReported) {
