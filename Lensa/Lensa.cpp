@@ -10,6 +10,8 @@
 namespace {
 
 constexpr uint8_t kProtocolSign = 0x56;
+constexpr uint8_t kReplySign = 0x76;
+constexpr uint8_t kReplyHeaderSize = 5;
 constexpr uint32_t kTimeout = 1000000000;
 constexpr size_t kFrameSize = 20;
 
@@ -49,15 +51,34 @@ uint32_t Lensa_ReadResponse(uint8_t* data, uint32_t size, uint32_t timer) {
   }
 }
 
+// Bytes still waiting from an earlier reply (one that came after its
+// time-out, or the rest of one that was refused) belong to no command.
+void Lensa_DropStaleBytes() {
+  uint8_t stale[16];
+  while (UART5_Available() > 0) {
+    (void)UART5_ReadBytes(stale, sizeof stale);
+  }
+}
+
+// A reply opens with 0x76, the serial number, the command and a zero status.
+bool Lensa_ReplyAccepted(const uint8_t* reply, uint8_t SerialNumber, uint8_t cmd) {
+  return reply[0] == kReplySign && reply[1] == SerialNumber && reply[2] == cmd && reply[3] == 0x00;
+}
+
 uint8_t* Lensa_RunCommand(uint8_t SerialNumber, uint8_t cmd, const uint8_t* argv, uint8_t argc,
                           uint8_t ResponseLenght) {
-  // The reply lands in the 20-byte Response.
+  // The reply lands in the 20-byte Response and has at least its 5-byte header.
   if (ResponseLenght > sizeof Response) {
     ResponseLenght = sizeof Response;
   }
+  if (ResponseLenght < kReplyHeaderSize) {
+    ResponseLenght = kReplyHeaderSize;
+  }
+  Lensa_DropStaleBytes();
   Lensa_SendCommand(cmd, SerialNumber, argv, argc);
   SysCtlDelay((SysCtlClockGet() / 3000) * 200);
-  if (Lensa_ReadResponse(Response, ResponseLenght, kTimeout) == 0) {
+  if (Lensa_ReadResponse(Response, ResponseLenght, kTimeout) == 0 ||
+      !Lensa_ReplyAccepted(Response, SerialNumber, cmd)) {
     std::printf("ReadResponse NULL\n");
     return nullptr;
   }
@@ -104,6 +125,11 @@ uint32_t Lensa_GetFBuffLen(uint8_t SerialNumber, uint8_t fBuffType) {
 
 uint8_t Lensa_ReadFBuff(uint8_t SerialNumber, uint8_t fBufType, uint8_t ControlMode, uint16_t StartingAddress,
                         uint16_t DataLenght, uint16_t Delay, uint8_t* data) {
+  // The image bytes and the closing five must all wait in the link's buffer
+  // at once, or the read could never complete.
+  if (static_cast<uint32_t>(DataLenght) + 5 > kCameraReceiveBufferSize) {
+    return 0;
+  }
   uint8_t argv[12];
   std::memset(argv, 0, sizeof argv);
   argv[0] = fBufType;

@@ -24,8 +24,8 @@ void UART5_Init() {
                       UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE);
   // The time-out interrupt brings in what stays below the FIFO level.
   UARTIntEnable(UART5_BASE, UART_INT_RX | UART_INT_RT);
+  // Enabling interrupts globally is left to the application.
   UARTIntRegister(UART5_BASE, UART5_IntHandler);
-  IntMasterEnable();
 }
 
 void UART5_IntHandler() {

@@ -10,7 +10,8 @@
 // bytes.
 inline constexpr uint32_t kCameraReceiveBufferSize = 2048;
 
-// Sets up UART5, its pins and its interrupts; before the first command.
+// Sets up UART5, its pins and its interrupt; before the first command. The
+// application enables interrupts globally.
 void UART5_Init();
 // Sends the bytes in order, waiting for room; returns 1.
 unsigned char UART5_WriteBytes(const uint8_t* data, uint32_t count);

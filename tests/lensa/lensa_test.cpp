@@ -29,9 +29,13 @@ std::string bytes(std::initializer_list<int> values) {
 // Answers each whole command frame after a short delay, as the camera does.
 struct ScriptedCamera {
   std::string frame;
-  size_t replyCut = 0;     // when set, only this many bytes of a reply go out
+  size_t replyCut = 0;     // when set, only this many bytes of the first replies go out
+  int cutReplies = 1000;   // how many replies are cut
+  Time firstReplyDelay = milliseconds(50);  // the first reply may come late
+  uint8_t status = 0x00;   // the status byte of every reply
   size_t replyExtra = 0;   // surplus bytes after each reply
   std::string length = bytes({0x00, 0x00, 0x01, 0x02});
+  std::string firstLength;  // when set, the length in the first reply to 0x34
 
   void hear(PeerLink& link, uint8_t byte) {
     frame.push_back(static_cast<char>(byte));
@@ -40,10 +44,11 @@ struct ScriptedCamera {
     }
     const char serial = frame[1];
     const uint8_t command = static_cast<uint8_t>(frame[2]);
-    std::string reply = bytes({0x76, serial, command, 0x00, 0x00});
+    std::string reply = bytes({0x76, serial, command, status, 0x00});
     std::string more;
     if (command == 0x34) {
-      reply = bytes({0x76, serial, 0x34, 0x00, 0x04}) + length;
+      reply = bytes({0x76, serial, 0x34, status, 0x04}) + (firstLength.empty() ? length : firstLength);
+      firstLength.clear();
     } else if (command == 0x26) {
       for (int i = 0; i < 49; ++i) {
         more.push_back(static_cast<char>('A' + i % 26));
@@ -63,12 +68,13 @@ struct ScriptedCamera {
       }
     }
     reply += std::string(replyExtra, '\x55');
-    if (replyCut != 0) {
+    if (replyCut != 0 && cutReplies-- > 0) {
       reply = reply.substr(0, replyCut);
       more.clear();
     }
     frame.clear();
-    link.send(milliseconds(50), reply);
+    link.send(firstReplyDelay, reply);
+    firstReplyDelay = milliseconds(50);
     if (!more.empty()) {
       link.send(milliseconds(300), more);
     }
@@ -92,6 +98,7 @@ void start() {
   GPIOPinConfigure(GPIO_PA1_U0TX);
   UARTConfigSetExpClk(UART0_BASE, SysCtlClockGet(), 115200, 0x60);
   UART5_Init();
+  IntMasterEnable();
 }
 
 TEST(Frames, EachCommandWithItsDataAndByteOrder) {
@@ -137,9 +144,10 @@ TEST(Frames, TheLengthIsTheLastFourReplyBytesMostSignificantFirst) {
   EXPECT_EQ(run.notes()[0].second, std::to_string(1U << 24));
 }
 
-TEST(Replies, APartialReplyTimesOutOnceAndItsBytesWaitForTheNextRead) {
+TEST(Replies, APartialReplyTimesOutOnceAndItsBytesAreDroppedByTheNextCommand) {
   ScriptedCamera partial;
   partial.replyCut = 3;
+  partial.cutReplies = 1;
   const auto run = cameraBench(partial).run(
       [] {
         start();
@@ -147,7 +155,7 @@ TEST(Replies, APartialReplyTimesOutOnceAndItsBytesWaitForTheNextRead) {
         const uint8_t first = Lensa_FBuffCtrl(1, 0);
         note(std::to_string(first) + " " + std::to_string(UART5_Available()));
         note(now() - before > kTimeout ? "timed out" : "early");
-        // The next reply completes the 3 waiting bytes: counted as answered.
+        // The 3 waiting bytes are no part of the next reply.
         const uint8_t second = Lensa_FBuffCtrl(1, 0);
         note(std::to_string(second) + " " + std::to_string(UART5_Available()));
       },
@@ -155,8 +163,88 @@ TEST(Replies, APartialReplyTimesOutOnceAndItsBytesWaitForTheNextRead) {
   ASSERT_TRUE(run.ok()) << run.failure();
   EXPECT_EQ(run.notes()[0].second, "0 3");
   EXPECT_EQ(run.notes()[1].second, "timed out");
-  EXPECT_EQ(run.notes()[2].second, "1 1");
+  EXPECT_EQ(run.notes()[2].second, "1 0");
   EXPECT_EQ(run.sent(kConsole), "ReadResponse NULL\n");
+}
+
+TEST(Replies, AReplyAfterItsTimeOutIsNotTakenByTheNextCommand) {
+  ScriptedCamera slow;
+  slow.firstReplyDelay = seconds(21);
+  slow.firstLength = bytes({0x00, 0x00, 0x00, 0x01});
+  slow.length = bytes({0x00, 0x00, 0x12, 0x34});
+  const auto run = cameraBench(slow).run(
+      [] {
+        start();
+        note(std::to_string(Lensa_GetFBuffLen(1, 0)));
+        runUntil(seconds(22));
+        note(std::to_string(Lensa_GetFBuffLen(1, 0)));
+      },
+      seconds(25));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  ASSERT_EQ(run.notes().size(), 2U);
+  EXPECT_EQ(run.notes()[0].second, "0");
+  EXPECT_EQ(run.notes()[1].second, "4660");
+}
+
+TEST(Replies, AnErrorStatusOrAForeignHeaderIsAFailure) {
+  ScriptedCamera refusing;
+  refusing.status = 0x03;
+  const auto run = cameraBench(refusing).run(
+      [] {
+        start();
+        uint8_t data[16];
+        note(std::to_string(Lensa_FBuffCtrl(1, 0)) + std::to_string(Lensa_GetFBuffLen(1, 0)) +
+             (Lensa_Reset(1) == nullptr ? "0" : "1") + std::to_string(Lensa_ReadFBuff(1, 0, 0, 0, 4, 0, data)) +
+             std::to_string(Lensa_ReadData(1, 1, 2, 0, data)));
+      },
+      seconds(10));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.notes()[0].second, "00000");
+  // A reply for another serial number or command is no answer either.
+  Bench bench;
+  bench.uart(kCamera).baud(38400).reply(bytes({0x56, 1, 0x36, 0x01, 0x00}), bytes({0x76, 2, 0x36, 0x00, 0x00}));
+  bench.uart(kCamera).reply(bytes({0x56, 1, 0x34, 0x01, 0x00}), bytes({0x76, 1, 0x36, 0x00, 0x04, 0, 0, 1, 2}));
+  const auto foreign = bench.run(
+      [] {
+        start();
+        note(std::to_string(Lensa_FBuffCtrl(1, 0)) + std::to_string(Lensa_GetFBuffLen(1, 0)));
+      },
+      seconds(2));
+  ASSERT_TRUE(foreign.ok()) << foreign.failure();
+  EXPECT_EQ(foreign.notes()[0].second, "00");
+}
+
+TEST(Replies, AnImageReadTooLargeForTheLinkIsRefusedAtOnce) {
+  const auto run = cameraBench().run(
+      [] {
+        start();
+        static uint8_t image[kCameraReceiveBufferSize + 8];
+        const Time before = now();
+        note(std::to_string(Lensa_ReadFBuff(1, 0, 0, 0, kCameraReceiveBufferSize - 4, 0, image)));
+        note(now() - before < milliseconds(1) ? "at once" : "waited");
+        note(std::to_string(Lensa_ReadFBuff(1, 0, 0, 0, kCameraReceiveBufferSize - 5, 0, image)));
+      },
+      seconds(5));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  ASSERT_EQ(run.notes().size(), 3U);
+  EXPECT_EQ(run.notes()[0].second, "0");
+  EXPECT_EQ(run.notes()[1].second, "at once");
+  // The largest read that fits works, and only it went out.
+  EXPECT_EQ(run.notes()[2].second, "1");
+  EXPECT_EQ(run.sent(kCamera).size(), 16U);
+}
+
+TEST(CameraLink, SetUpLeavesInterruptsAsTheApplicationHasThem) {
+  const auto run = Bench{}.run(
+      [] {
+        (void)IntMasterDisable();
+        UART5_Init();
+        const bool wereDisabled = IntMasterEnable();
+        note(wereDisabled ? "disabled" : "enabled");
+      },
+      milliseconds(5));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.notes()[0].second, "disabled");
 }
 
 TEST(Replies, SurplusBytesAreLeftWaiting) {
