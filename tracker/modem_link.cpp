@@ -22,7 +22,7 @@ void sim900UartConfig() {
 }
 
 void Int_sim900() {
-  UARTDisable(UART2_BASE);
+  pausePositionLink();
   TimerDisable(TIMER0_BASE, TIMER_A);
   while (UARTCharsAvail(UART4_BASE)) {
     const char character = static_cast<char>(UARTCharGetNonBlocking(UART4_BASE) & 0xFF);
@@ -52,6 +52,6 @@ void Int_sim900() {
   // What arrived during the blinks has raised the interrupt again at the
   // controller already; clearing the UART's flag here loses none of it.
   UARTIntClear(UART4_BASE, UART_INT_RX);
-  UARTEnable(UART2_BASE);
+  resumePositionLink();
   TimerEnable(TIMER0_BASE, TIMER_A);
 }

@@ -45,7 +45,7 @@ void Int_PostDataTimer() {
   reportDeferred = false;
 
   traceValue("callStatFlag:", callStatusFlag);
-  UARTDisable(UART2_BASE);
+  pausePositionLink();
   TimerDisable(TIMER0_BASE, TIMER_A);
   const uint8_t gpsStatus = gpsFlagControl;
   (void)gpsStatus;
@@ -83,5 +83,5 @@ void Int_PostDataTimer() {
 
   TimerIntClear(TIMER1_BASE, TIMER_TIMA_TIMEOUT);
   TimerEnable(TIMER0_BASE, TIMER_A);
-  UARTEnable(UART2_BASE);
+  resumePositionLink();
 }

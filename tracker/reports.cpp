@@ -67,16 +67,24 @@ void lightsOff() {
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
 }
 
-void sendLines(std::initializer_list<const char*> lines, uint32_t wait) {
+// Each line, then the wait. A script that gives way to the button stops
+// before a line when a press waits for the modem, and says so.
+enum class OnPress : uint8_t { Finish, GiveWay };
+
+bool sendLines(std::initializer_list<const char*> lines, uint32_t wait, OnPress onPress = OnPress::Finish) {
   for (const char* line : lines) {
+    if (onPress == OnPress::GiveWay && pressDeferred) {
+      return false;
+    }
     sendUartString(UART4_BASE, line);
     waitMilliseconds(wait);
   }
+  return true;
 }
 
 // The opening of both HTTP scripts: bearer profile 1 over GPRS with the
 // access point "www", opened and queried, and the HTTP service on it.
-void openHttp(uint32_t wait) {
+bool openHttp(uint32_t wait, OnPress onPress = OnPress::Finish) {
   char msj1[] = "AT\r\n";
   char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
   char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
@@ -84,7 +92,7 @@ void openHttp(uint32_t wait) {
   char msj5[] = "AT+SAPBR=2,1\r\n";
   char msj6[] = "AT+HTTPINIT\r\n";
   char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
-  sendLines({msj1, msj2, msj3, msj4, msj5, msj6, msj7}, wait);
+  return sendLines({msj1, msj2, msj3, msj4, msj5, msj6, msj7}, wait, onPress);
 }
 
 }  // namespace
@@ -121,14 +129,20 @@ void postDataToServer(const char* lat, const char* lon, const char* pulse) {
 
 void getCircleSizeFromServer() {
   beginModemScript();
-  openHttp(2000);
   auto msj8 = kGetUrl;
   char msj9[] = "AT+HTTPACTION=0\r\n";
   char msj10[] = "AT+HTTPREAD\r\n";
   char msj11[] = "AT+SAPBR=0,1\r\n";
-  sendLines({msj8.data(), msj9}, 2000);
-  sendLines({msj10}, 3000);
-  sendUartString(UART0_BASE, "read\n");
-  sendLines({msj11}, 2000);
+  // The GET holds the modem for 23 s and none of its lines leaves the modem
+  // waiting for data: an emergency press cuts it short at the next line, and
+  // the call follows as soon as the bearer is closed.
+  if (openHttp(2000, OnPress::GiveWay) && sendLines({msj8.data(), msj9}, 2000, OnPress::GiveWay) &&
+      sendLines({msj10}, 3000, OnPress::GiveWay)) {
+    sendUartString(UART0_BASE, "read\n");
+    sendLines({msj11}, 2000);
+  } else {
+    sendUartString(UART0_BASE, "circle request given way to the button\n");
+    sendUartString(UART4_BASE, msj11);
+  }
   endModemScript();
 }

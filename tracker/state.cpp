@@ -5,6 +5,7 @@
 #include "platform/interrupt.h"
 #include "platform/memmap.h"
 #include "platform/sysctl.h"
+#include "platform/uart.h"
 #include "tracker/tracker.h"
 
 char latitudeResult[10];
@@ -55,6 +56,17 @@ void endModemScript() {
 
 bool modemBusy() { return modemScripts > 0; }
 
+namespace {
+volatile uint32_t positionPauses = 0;
+}  // namespace
+
+void pausePositionLink() {
+  positionPauses = positionPauses + 1;
+  UARTDisable(UART2_BASE);
+}
+
+void resumePositionLink() { UARTEnable(UART2_BASE); }
+
 void traceValue(const char* label, int value) {
   char text[12];
   std::snprintf(text, sizeof text, "%d", value);
@@ -72,3 +84,5 @@ void waitMilliseconds(uint32_t ms) {
 }
 
 }  // namespace tracker
+
+uint32_t positionLinkPauses() { return tracker::positionPauses; }

@@ -47,6 +47,11 @@ extern volatile bool pressDeferred;
 void sendSmsScript(const char* body);
 void receiveSmsScript();
 
+// UART2, the position source's line, off while a handler runs and on again
+// at its end; each pause is counted.
+void pausePositionLink();
+void resumePositionLink();
+
 // Console trace of a label, a value in decimal and a line end.
 void traceValue(const char* label, int value);
 

@@ -62,3 +62,6 @@ double rad2deg(double rad);
 // decimal degrees.
 void setReferencePosition(double latitude, double longitude);
 void setCurrentPosition(double latitude, double longitude);
+// How many times the tracker's handlers have switched UART2 off: a position
+// source drops whatever was on its line meanwhile.
+uint32_t positionLinkPauses();

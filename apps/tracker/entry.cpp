@@ -1,5 +1,7 @@
 #include "apps/tracker/entry.h"
 
+#include "apps/tracker/clock.h"
+#include "apps/tracker/position_source.h"
 #include "platform/driverlib.h"
 #include "tracker/tracker.h"
 
@@ -19,12 +21,14 @@ void setUpPositionLink() {
 
 void bringUp() {
   setPins();
+  clockConfig();
   setUpPositionLink();
   pulseSensorConfig();
   pulseSensorTimerConfig();
   sim900UartConfig();
   pressConfig();
   postToDataTimerConfig();
+  gpsConfig();
 }
 
 }  // namespace entry

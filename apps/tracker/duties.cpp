@@ -1,0 +1,82 @@
+#include "apps/tracker/duties.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "apps/tracker/clock.h"
+#include "apps/tracker/position_source.h"
+#include "entry/settings.h"
+#include "platform/driverlib.h"
+#include "tracker/state.h"
+#include "tracker/tracker.h"
+
+namespace entry {
+
+namespace {
+
+constexpr uint32_t kRadiusInterval = settings::kRadiusIntervalMinutes * 60;
+constexpr uint32_t kPostInterval = settings::kPostIntervalMinutes * 60;
+
+uint32_t fixesChecked = 0;
+bool outside = false;
+bool alertDue = false;
+uint32_t nextRadiusFetch = 0;
+uint32_t nextPost = kPostInterval;
+
+// On each new fix once a radius is known: an alert on every change from
+// inside to outside, none while the wearer stays out.
+void checkGeofence() {
+  const uint32_t fixes = positionFixes();
+  if (fixes == fixesChecked || tracker::circleFlag != 'y') {
+    return;
+  }
+  fixesChecked = fixes;
+  const bool nowOutside = controlDistanceRange() != 0;
+  if (nowOutside && !outside) {
+    alertDue = true;
+  }
+  outside = nowOutside;
+}
+
+// The report as the periodic SMS makes it, without resetting its count.
+void postReport() {
+  int pulseRes = 2 * tracker::pulse;
+  pulseRes = pulseRes < 10 ? 10 : pulseRes > 99 ? 99 : pulseRes;
+  char pulseText[3];
+  std::snprintf(pulseText, sizeof pulseText, "%d", pulseRes);
+  char latitude[sizeof latitudeResult];
+  char longitude[sizeof longitudeResult];
+  // A fix may land between the two copies otherwise.
+  const bool wasDisabled = IntMasterDisable();
+  std::memcpy(latitude, latitudeResult, sizeof latitude);
+  std::memcpy(longitude, longitudeResult, sizeof longitude);
+  if (!wasDisabled) {
+    IntMasterEnable();
+  }
+  latitude[sizeof latitude - 1] = '\0';
+  longitude[sizeof longitude - 1] = '\0';
+  postDataToServer(latitude, longitude, pulseText);
+}
+
+}  // namespace
+
+void runDuties() {
+  positionWatch();
+  checkGeofence();
+  if (tracker::callStatusFlag != 0) {
+    return;
+  }
+  const uint32_t now = clockSeconds();
+  if (alertDue) {
+    alertDue = false;
+    sendSms();
+  } else if (kRadiusInterval != 0 && now >= nextRadiusFetch) {
+    getCircleSizeFromServer();
+    nextRadiusFetch = clockSeconds() + (tracker::circleFlag == 'y' ? kRadiusInterval : kRadiusRetrySeconds);
+  } else if (kPostInterval != 0 && now >= nextPost) {
+    nextPost = now + kPostInterval;
+    postReport();
+  }
+}
+
+}  // namespace entry

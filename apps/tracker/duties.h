@@ -1,0 +1,15 @@
+// The entry program's foreground duties, run between waits for interrupts:
+// the geofence on every new fix, the radius fetch and the HTTP report at
+// their intervals. No script starts while a call is in progress.
+#pragma once
+
+namespace entry {
+
+// A radius is asked for again this often while none has been received (the
+// network may not be ready at start, or a press cut the request short).
+inline constexpr unsigned kRadiusRetrySeconds = 120;
+
+// Does what is due, at most one modem script per call.
+void runDuties();
+
+}  // namespace entry
