@@ -77,7 +77,8 @@ def main():
             raise SystemExit('no frame for ' + root)
         d, chain = depth(titles[0], frames, names, edges, frozenset())
         print(f'{root}: {d} bytes: ' + ' > '.join(chain))
-        if root.startswith('Int_'):
+        # Roots are named as the call graphs name them ("void Int_sim900()").
+        if 'Int_' in root:
             handlers = max(handlers, d)
         else:
             foreground = max(foreground, d)
