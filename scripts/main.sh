@@ -12,9 +12,11 @@ cmake --preset tm4c123 >/dev/null
 cmake --build --preset tm4c123 -j "$jobs"
 scripts/size_report.sh build/tm4c123
 
-# The tracker firmware on the simulated board: a button press at 1 s (a
-# 23 s call), then the first periodic report at 40 s. Pulse samples are
+# The tracker firmware on the simulated board for five and a half virtual
+# minutes: the radius fetched at start, a report every 40 s with the walking
+# wearer's position, an alert on leaving the 250 m circle, an emergency press
+# at 100 s (a 23 s call), and the HTTP report at 300 s. Pulse samples are
 # left out of the console shown here.
 echo
-echo "== the tracker on the simulated board, 46 virtual seconds =="
-build/host/sim/tracker_run --seconds 46 --press 1 | grep -v -E '^[0-9]+$|^$'
+echo "== the tracker on the simulated board, 330 virtual seconds =="
+build/host/sim/tracker_run --seconds 330 --press 100 | grep -v -E '^[0-9]+$|^$'

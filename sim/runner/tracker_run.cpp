@@ -1,10 +1,15 @@
 // Runs the tracker firmware image on the simulated board and prints what a
 // bench would see: the console, the modem line, or the whole timeline.
 //
-//   tracker_run [--seconds N] [--press S]... [--ring S]... [--timeline]
+//   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] [--timeline]
 //
-// --press S: the emergency button pressed at S seconds, for 300 ms.
-// --ring S:  the modem reports an incoming call at S seconds.
+// The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
+// back, twice, with a GPS receiver on UART2 (first fix after 5 s, a few
+// metres of noise); the pulse sensor shows 72 beats a minute; the modem
+// answers the radius request.
+// --press S:  the emergency button pressed at S seconds, for 300 ms.
+// --ring S:   the modem reports an incoming call at S seconds.
+// --radius M: the radius the server answers, in metres (default 250).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +17,8 @@
 
 #include "boards/startup/vector_table.h"
 #include "platform/hw.h"
+#include "sim/peers/gps_receiver.h"
+#include "sim/peers/pulse_sensor.h"
 #include "sim/sim.h"
 
 namespace {
@@ -36,8 +43,8 @@ int main(int argc, char** argv) {
   bool timeline = false;
   Bench bench;
   bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
-  // A pulse that crosses the threshold about once a second.
-  bench.analogue(0, [](Time t) { return static_cast<uint16_t>((t / milliseconds(100)) % 10 == 0 ? 3000 : 1500); });
+  peers::PulseSensor(72).noise(40, 1).attach(bench);
+  std::string radius = "250";
   for (int index = 1; index < argc; ++index) {
     const std::string option = argv[index];
     const bool hasValue = index + 1 < argc;
@@ -47,13 +54,24 @@ int main(int argc, char** argv) {
       bench.press(PF4, seconds(std::strtoull(argv[++index], nullptr, 10)), milliseconds(300), 3);
     } else if (option == "--ring" && hasValue) {
       bench.uart(4).send(seconds(std::strtoull(argv[++index], nullptr, 10)), "\r\nRING\r\n");
+    } else if (option == "--radius" && hasValue) {
+      radius = argv[++index];
     } else if (option == "--timeline") {
       timeline = true;
     } else {
-      std::fprintf(stderr, "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--timeline]\n");
+      std::fprintf(stderr,
+                   "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] [--timeline]\n");
       return 2;
     }
   }
+  const peers::Position home{41.015137, 28.979530};
+  const peers::Position away{home.latitude + 500 / (60 * 1.1515 * 1.609344 * 1000), home.longitude};
+  peers::GpsReceiver gps;
+  gps.walk({home, away, home, away, home}, 5).firstFixAfter(seconds(5)).noise(3, 1);
+  gps.attach(bench, end);
+  bench.uart(4).reply("AT+HTTPREAD\r\n",
+                      "\r\n+HTTPREAD:" + std::to_string(radius.size() + 2) + "\r\n@" + radius + "$\r\nOK\r\n",
+                      milliseconds(200));
   const Outcome run = bench.run(ResetISR, end);
   if (timeline) {
     std::fputs(run.text().c_str(), stdout);
