@@ -1,0 +1,163 @@
+#include "server/page.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+
+namespace server {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kMetresPerDegree = 111189.57696;  // the tracker's own sphere
+constexpr double kCanvas = 600;
+constexpr double kHalf = kCanvas / 2;
+
+std::string number(double value, int decimals) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+const char* kStyle = R"(<style>
+body { font-family: sans-serif; margin: 1.5em; color: #222; }
+section { margin-bottom: 1.2em; }
+table { border-collapse: collapse; }
+td, th { border: 1px solid #bbb; padding: 0.2em 0.6em; text-align: right; }
+svg { border: 1px solid #bbb; background: #fafaf5; }
+.muted { color: #777; }
+</style>)";
+
+// The longest 1, 2 or 5 times a power of ten that fits.
+double niceLength(double most) {
+  double power = std::pow(10.0, std::floor(std::log10(most)));
+  for (double step : {5.0, 2.0, 1.0}) {
+    if (step * power <= most) {
+      return step * power;
+    }
+  }
+  return power / 2;
+}
+
+}  // namespace
+
+std::string escapeHtml(const std::string& text) {
+  std::string escaped;
+  for (char character : text) {
+    switch (character) {
+      case '&': escaped += "&amp;"; break;
+      case '<': escaped += "&lt;"; break;
+      case '>': escaped += "&gt;"; break;
+      case '"': escaped += "&quot;"; break;
+      case '\'': escaped += "&#39;"; break;
+      default: escaped += character;
+    }
+  }
+  return escaped;
+}
+
+std::string utcText(int64_t milliseconds) {
+  const std::time_t seconds = static_cast<std::time_t>(milliseconds / 1000);
+  std::tm parts{};
+  gmtime_r(&seconds, &parts);
+  char text[40];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &parts);
+  return text;
+}
+
+std::string loginPage(bool failed) {
+  return std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>Tracker: sign in</title>") + kStyle +
+         "</head><body><h1>Tracker</h1>" +
+         (failed ? "<p id=\"login-failed\">That is not the caretaker's secret.</p>" : "") +
+         "<form id=\"login\" method=\"post\" action=\"/login\"><label>Caretaker's secret "
+         "<input id=\"secret\" name=\"secret\" type=\"password\" autocomplete=\"current-password\"></label> "
+         "<button id=\"sign-in\" type=\"submit\">Sign in</button></form></body></html>";
+}
+
+std::string trackSvg(const std::vector<StoredReport>& reports, int radius) {
+  std::vector<std::pair<double, double>> points;  // metres east, north of the centre
+  std::optional<std::pair<double, double>> centre;
+  for (const StoredReport& report : reports) {
+    if (!report.latitude) {
+      continue;
+    }
+    if (!centre) {
+      centre = {*report.latitude, *report.longitude};
+    }
+    const double east = (*report.longitude - centre->second) * kMetresPerDegree * std::cos(centre->first * kPi / 180);
+    const double north = (*report.latitude - centre->first) * kMetresPerDegree;
+    points.emplace_back(east, north);
+  }
+  std::string svg = "<svg id=\"track\" xmlns=\"http://www.w3.org/2000/svg\" width=\"600\" height=\"600\" viewBox=\"0 0 600 600\" "
+                    "role=\"img\" aria-label=\"Track and geofence\">";
+  if (!centre) {
+    return svg + "<text x=\"300\" y=\"300\" text-anchor=\"middle\" class=\"muted\">No position yet</text></svg>";
+  }
+  double extent = radius * 1.15;
+  for (const auto& [east, north] : points) {
+    extent = std::max({extent, std::fabs(east) * 1.1, std::fabs(north) * 1.1});
+  }
+  const double scale = (kHalf - 20) / extent;  // pixels a metre
+  auto x = [scale](double east) { return number(kHalf + east * scale, 1); };
+  auto y = [scale](double north) { return number(kHalf - north * scale, 1); };
+  svg += "<circle id=\"geofence\" cx=\"300\" cy=\"300\" r=\"" + number(radius * scale, 1) +
+         "\" fill=\"#4a90d922\" stroke=\"#4a90d9\" stroke-width=\"2\"/>";
+  svg += "<polyline id=\"path\" fill=\"none\" stroke=\"#d0451b\" stroke-width=\"2\" points=\"";
+  for (const auto& [east, north] : points) {
+    svg += x(east) + "," + y(north) + " ";
+  }
+  svg += "\"/>";
+  svg += "<circle id=\"centre\" cx=\"300\" cy=\"300\" r=\"3\" fill=\"#4a90d9\"/>";
+  const auto& [lastEast, lastNorth] = points.back();
+  svg += "<circle id=\"last\" cx=\"" + x(lastEast) + "\" cy=\"" + y(lastNorth) + "\" r=\"6\" fill=\"#d0451b\"/>";
+  // North up, and a scale bar of a round length.
+  svg += "<g id=\"north\"><path d=\"M 570 50 L 560 75 L 570 68 L 580 75 Z\" fill=\"#222\"/>"
+         "<text x=\"570\" y=\"42\" text-anchor=\"middle\">N</text></g>";
+  const double bar = niceLength(extent / 2);
+  const std::string label = bar >= 1000 ? number(bar / 1000, bar >= 10000 ? 0 : 1) + " km" : number(bar, 0) + " m";
+  const double barPixels = bar * scale;
+  svg += "<g id=\"scale\"><path d=\"M 20 580 L 20 585 L " + number(20 + barPixels, 1) + " 585 L " +
+         number(20 + barPixels, 1) + " 580\" fill=\"none\" stroke=\"#222\" stroke-width=\"2\"/>"
+         "<text x=\"20\" y=\"572\">" + label + "</text></g>";
+  return svg + "</svg>";
+}
+
+std::string wearerPage(const PageData& data) {
+  std::string page = std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>Tracker</title>") + kStyle +
+                     "</head><body><h1>Tracker</h1><section id=\"latest\">";
+  if (data.latest) {
+    const StoredReport& last = *data.latest;
+    page += "<p>Latest report: ";
+    page += last.latitude ? "<b id=\"latest-position\">" + number(*last.latitude, 6) + ", " + number(*last.longitude, 6) + "</b>"
+                          : "<b id=\"latest-position\">no position yet</b>";
+    page += ", pulse <b id=\"latest-pulse\">" + std::to_string(last.pulse) + "</b>, received <span id=\"latest-time\">" +
+            utcText(last.receivedMs) + "</span> from " + escapeHtml(last.sender) + ".</p>";
+  } else {
+    page += "<p>No report yet.</p>";
+  }
+  page += "</section><section>" + trackSvg(data.recent, data.radius) +
+          "<p class=\"muted\">The circle is centred on the first position shown.</p></section>";
+  page += "<section><form id=\"radius-form\" method=\"post\" action=\"/settings\"><label>Geofence radius (m) "
+          "<input id=\"radius\" name=\"radius\" type=\"number\" min=\"1\" max=\"9999\" value=\"" +
+          std::to_string(data.radius) + "\"></label> <button id=\"set-radius\" type=\"submit\">Set radius</button>"
+          "</form></section>";
+  page += "<section><h2>Reports</h2><p class=\"muted\">" + std::to_string(data.total) +
+          " in all; the latest " + std::to_string(data.recent.size()) + " shown.</p>"
+          "<table id=\"reports\"><tr><th>Received</th><th>Latitude</th><th>Longitude</th><th>Pulse</th><th>From</th></tr>";
+  for (auto report = data.recent.rbegin(); report != data.recent.rend(); ++report) {
+    page += "<tr><td>" + utcText(report->receivedMs) + "</td><td>" +
+            (report->latitude ? number(*report->latitude, 6) : "") + "</td><td>" +
+            (report->longitude ? number(*report->longitude, 6) : "") + "</td><td>" + std::to_string(report->pulse) +
+            "</td><td>" + escapeHtml(report->sender) + "</td></tr>";
+  }
+  const int64_t newest = data.latest ? data.latest->receivedMs : 0;
+  page += "</table></section><form method=\"post\" action=\"/logout\"><button>Sign out</button></form>";
+  // New reports, through the same JSON the other tools read, reload the page.
+  page += "<script>const since = " + std::to_string(newest) +
+          ";\nsetInterval(async () => {\n  const answer = await fetch('/api/reports?since=' + since);\n"
+          "  if (answer.ok && (await answer.json()).reports.length > 0) location.reload();\n}, 10000);\n</script>";
+  return page + "</body></html>";
+}
+
+}  // namespace server

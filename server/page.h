@@ -1,0 +1,32 @@
+// The caretaker's pages: the login form, and the wearer's page with the
+// latest report, the track and the geofence circle drawn as SVG (no map
+// tiles: the machines have no internet), the reports and the radius form.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/store.h"
+
+namespace server {
+
+[[nodiscard]] std::string loginPage(bool failed);
+
+struct PageData {
+  std::optional<StoredReport> latest;
+  std::vector<StoredReport> recent;  // oldest first
+  int radius;
+  int64_t total;
+};
+[[nodiscard]] std::string wearerPage(const PageData& data);
+
+// The track as SVG, north up, with the circle around its first position and
+// a scale bar.
+[[nodiscard]] std::string trackSvg(const std::vector<StoredReport>& reports, int radius);
+
+// "2026-12-08 10:00:00 UTC"
+[[nodiscard]] std::string utcText(int64_t milliseconds);
+[[nodiscard]] std::string escapeHtml(const std::string& text);
+
+}  // namespace server

@@ -1,0 +1,38 @@
+// The report server's routes: the device endpoints the firmware uses (open:
+// it cannot authenticate), and the caretaker's page, JSON and settings
+// (behind the secret or a session opened with it).
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include <httplib.h>
+
+#include "server/access.h"
+#include "server/store.h"
+
+namespace server {
+
+// Bodies larger than this are refused before they are read whole.
+inline constexpr size_t kLargestBody = 4096;
+
+class ReportServer {
+ public:
+  using Clock = std::function<int64_t()>;  // milliseconds since the Unix epoch
+
+  ReportServer(Store& store, Access& access, Clock clock = {});
+  httplib::Server& http() { return http_; }
+  // One line per request.
+  void logTo(std::function<void(const std::string&)> sink);
+
+ private:
+  void routes();
+  [[nodiscard]] bool authorised(const httplib::Request& request);
+
+  Store& store_;
+  Access& access_;
+  Clock clock_;
+  httplib::Server http_;
+};
+
+}  // namespace server

@@ -1,0 +1,108 @@
+// The report_server executable in a process of its own, started with a data
+// folder and a secret file, on a free port it tells on its first line.
+#pragma once
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace server_test {
+
+class ServerProcess {
+ public:
+  ServerProcess(const std::filesystem::path& data, const std::filesystem::path& secretFile) {
+    int output[2];
+    if (pipe(output) != 0) {
+      throw std::runtime_error("pipe");
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(output[1], STDOUT_FILENO);
+      close(output[0]);
+      close(output[1]);
+      execl(REPORT_SERVER_PATH, "report_server", "--listen", "127.0.0.1:0", "--data", data.c_str(), "--secret-file",
+            secretFile.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(output[1]);
+    output_ = output[0];
+    // "report_server: listening on http://127.0.0.1:PORT, ...", within 10 s.
+    const std::string line = readLine(std::chrono::seconds(10));
+    const size_t colon = line.find(':', line.find("127.0.0.1"));
+    if (colon == std::string::npos) {
+      stop(SIGKILL);
+      throw std::runtime_error("the server did not start: " + line);
+    }
+    port_ = std::stoi(line.substr(colon + 1));
+  }
+  ~ServerProcess() {
+    stop(SIGKILL);
+    close(output_);
+  }
+
+  int port() const { return port_; }
+
+  // Sends the signal and waits for the end, at most 10 s; the exit status.
+  int stop(int signal) {
+    if (pid_ <= 0) {
+      return status_;
+    }
+    kill(pid_, signal);
+    for (int waited = 0; waited < 1000; ++waited) {
+      if (waitpid(pid_, &status_, WNOHANG) == pid_) {
+        pid_ = 0;
+        return status_;
+      }
+      usleep(10000);
+    }
+    kill(pid_, SIGKILL);
+    waitpid(pid_, &status_, 0);
+    pid_ = 0;
+    return status_;
+  }
+
+  // What the server printed after its first line, once it has ended.
+  std::string rest() {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got; (got = read(output_, buffer, sizeof buffer)) > 0;) {
+      text.append(buffer, static_cast<size_t>(got));
+    }
+    return text;
+  }
+
+ private:
+  std::string readLine(std::chrono::milliseconds limit) {
+    std::string line;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      pollfd ready{output_, POLLIN, 0};
+      if (poll(&ready, 1, 100) <= 0) {
+        continue;
+      }
+      char character;
+      if (read(output_, &character, 1) != 1) {
+        break;
+      }
+      if (character == '\n') {
+        return line;
+      }
+      line += character;
+    }
+    return line;
+  }
+
+  pid_t pid_ = -1;
+  int output_ = -1;
+  int port_ = 0;
+  int status_ = 0;
+};
+
+}  // namespace server_test
