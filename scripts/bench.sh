@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Benchmarks of the simulated board: optimised host build, no sanitizers.
+# Benchmarks of the simulated board and of the report server: optimised host
+# build, no sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)"
 build/bench/bench/sim_bench "$@"
+build/bench/bench/server_bench "$@"

@@ -3,9 +3,11 @@
 # prints the command that would.
 set -euo pipefail
 
-packages=(cmake g++ make python3 libgtest-dev libgmock-dev libbenchmark-dev
+packages=(cmake g++ make python3 pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib
-          binutils-arm-none-eabi)
+          binutils-arm-none-eabi
+          libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev
+          chromium chromium-driver)
 
 missing=()
 for package in "${packages[@]}"; do
