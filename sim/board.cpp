@@ -232,6 +232,9 @@ void Board::advanceUntil(Time until, bool foreground) {
 }
 
 void Board::runUntil(Time time) {
+  // A wait to a time is the entry program acting: a loop that polls between
+  // such waits may do something else after any of them.
+  activity_ = true;
   if (time > now_) {
     advanceUntil(time, false);
   }
@@ -375,6 +378,11 @@ void Board::record(RecordKind kind, uint8_t unit, uint16_t value, uint32_t detai
 void Board::note(std::string text) {
   timeline_.texts.push_back(std::move(text));
   record(RecordKind::Note, 0, 0, static_cast<uint32_t>(timeline_.texts.size() - 1));
+}
+
+void Board::peerRecord(unsigned uart, std::string text) {
+  timeline_.texts.push_back(std::move(text));
+  record(RecordKind::Peer, static_cast<uint8_t>(uart), 0, static_cast<uint32_t>(timeline_.texts.size() - 1));
 }
 
 void Board::fault(const std::string& what) {

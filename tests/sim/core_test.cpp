@@ -446,3 +446,27 @@ TEST(Runs, StartFromResetAndRepeatExactly) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Polling, ALoopThatWaitsToATimeBetweenReadsReachesEachWait) {
+  // Polling a register between waits of 1 ms: the board must not take the
+  // loop for an idle poll and jump past the waits to the end of the run.
+  const auto run = sim::Bench{}.run(
+      [] {
+        SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOF);
+        for (int pass = 1; pass <= 20; ++pass) {
+          (void)GPIOPinRead(GPIO_PORTF_BASE, GPIO_PIN_4);
+          sim::runUntil(sim::now() + sim::milliseconds(1));
+          if (pass % 10 == 0) {
+            sim::note(std::to_string(pass));
+          }
+        }
+      },
+      sim::seconds(1));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  ASSERT_EQ(run.notes().size(), 2U);
+  EXPECT_NEAR(static_cast<double>(run.notes()[1].first), 20e9, 0.1e9);
+}
+
+}  // namespace
