@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,6 +45,26 @@ class PeerLink {
   [[nodiscard]] virtual Time now() const = 0;
   // Starts sending after delay, behind anything already queued.
   virtual void send(Time delay, std::string_view bytes) = 0;
+  // Calls the device's wake with this tag after delay.
+  virtual void wakeAfter(Time delay, uint64_t tag) = 0;
+  // A line in the run's timeline, for what the device saw and did.
+  virtual void record(std::string text) = 0;
+};
+
+// A behavioural model of a device at the far end of a UART line. Each run
+// works on its own copy of the model's state.
+class UartDevice {
+ public:
+  virtual ~UartDevice() = default;
+  // At the start of the run.
+  virtual void start(PeerLink& link) { (void)link; }
+  // Every byte the chip sends, when its stop bit ends.
+  virtual void heard(PeerLink& link, uint8_t byte) = 0;
+  // A wake-up the device asked for.
+  virtual void wake(PeerLink& link, uint64_t tag) {
+    (void)link;
+    (void)tag;
+  }
 };
 
 // The device at the far end of a UART line.
@@ -59,6 +80,8 @@ class UartPeer {
   UartPeer& replyOnce(std::string trigger, std::string response, Time delay = 0);
   // Called with every byte the chip sends.
   UartPeer& onByte(std::function<void(PeerLink&, uint8_t)> handler);
+  // A device model on the line.
+  UartPeer& device(std::shared_ptr<UartDevice> model);
 
   struct Send {
     Time at;
@@ -74,6 +97,7 @@ class UartPeer {
   std::vector<Send> sends;
   std::vector<Rule> rules;
   std::function<void(PeerLink&, uint8_t)> handler;
+  std::shared_ptr<UartDevice> model;
 };
 
 class Outcome;
@@ -143,6 +167,8 @@ class Outcome {
   // Entries into the handler of a vector.
   [[nodiscard]] std::vector<Time> interrupts(unsigned vector) const;
   [[nodiscard]] std::vector<std::pair<Time, std::string>> notes() const;
+  // What the device on a UART line recorded.
+  [[nodiscard]] std::vector<std::pair<Time, std::string>> peerRecords(unsigned uart) const;
   [[nodiscard]] Time end() const;
 
  private:

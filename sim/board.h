@@ -232,6 +232,8 @@ class UartLine final : public EventTarget {
   // The chip's byte has reached the peer.
   void heard(uint8_t byte);
   void send(Time at, std::string_view bytes);
+  void wakeAt(Time at, uint64_t tag);
+  void record(std::string text);
 
  private:
   void pump();
@@ -314,6 +316,7 @@ class Board {
   // The timeline.
   void record(RecordKind kind, uint8_t unit, uint16_t value, uint32_t detail = 0);
   void note(std::string text);
+  void peerRecord(unsigned uart, std::string text);
   [[noreturn]] void fault(const std::string& what);
 
   Gpio& gpio(unsigned port) { return *gpio_[port]; }

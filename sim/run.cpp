@@ -217,6 +217,11 @@ UartPeer& UartPeer::onByte(std::function<void(PeerLink&, uint8_t)> function) {
   return *this;
 }
 
+UartPeer& UartPeer::device(std::shared_ptr<UartDevice> device) {
+  model = std::move(device);
+  return *this;
+}
+
 // Queries.
 
 std::vector<TimedByte> Outcome::sentBytes(unsigned uart) const {
@@ -320,6 +325,16 @@ std::vector<std::pair<Time, std::string>> Outcome::notes() const {
   std::vector<std::pair<Time, std::string>> all;
   for (const Record& record : timeline_.records) {
     if (record.kind == RecordKind::Note) {
+      all.emplace_back(record.time, timeline_.texts.at(record.detail));
+    }
+  }
+  return all;
+}
+
+std::vector<std::pair<Time, std::string>> Outcome::peerRecords(unsigned uart) const {
+  std::vector<std::pair<Time, std::string>> all;
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::Peer && record.unit == uart) {
       all.emplace_back(record.time, timeline_.texts.at(record.detail));
     }
   }

@@ -58,6 +58,8 @@ std::string Timeline::line(const Record& record) const {
       return time + " fault " + texts.at(record.detail);
     case RecordKind::Note:
       return time + " note " + texts.at(record.detail);
+    case RecordKind::Peer:
+      return time + " " + uart + " peer " + texts.at(record.detail);
     case RecordKind::Ended:
       return time + " end";
   }

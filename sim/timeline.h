@@ -20,6 +20,7 @@ enum class RecordKind : uint8_t {
   Priority,       // the priority byte of vector value was written with detail (the top 3 bits count)
   Fault,          // detail indexes the texts
   Note,           // detail indexes the texts
+  Peer,           // the device on UART unit recorded the text detail indexes
   Ended,          // the run reached its end time
 };
 

@@ -244,13 +244,15 @@ void Uart::write(uint32_t offset, uint32_t value) {
 
 namespace {
 
-enum LineEvent : uint32_t { kStartByte, kByteArrived, kScriptedSend };
+enum LineEvent : uint32_t { kStartByte, kByteArrived, kScriptedSend, kDeviceStart, kDeviceWake };
 
 class Link final : public PeerLink {
  public:
   Link(Board& board, UartLine& line) : board_(board), line_(line) {}
   Time now() const override { return board_.now(); }
   void send(Time delay, std::string_view bytes) override { line_.send(board_.now() + delay, bytes); }
+  void wakeAfter(Time delay, uint64_t tag) override { line_.wakeAt(board_.now() + delay, tag); }
+  void record(std::string text) override { line_.record(std::move(text)); }
 
  private:
   Board& board_;
@@ -266,7 +268,14 @@ void UartLine::start() {
   for (unsigned index = 0; index < script_.sends.size(); ++index) {
     board_.schedule(script_.sends[index].at, this, kScriptedSend, index);
   }
+  if (script_.model) {
+    board_.schedule(0, this, kDeviceStart);
+  }
 }
+
+void UartLine::wakeAt(Time at, uint64_t tag) { board_.schedule(at, this, kDeviceWake, tag); }
+
+void UartLine::record(std::string text) { board_.peerRecord(uart_.index(), std::move(text)); }
 
 void UartLine::send(Time at, std::string_view bytes) {
   for (char byte : bytes) {
@@ -312,6 +321,16 @@ void UartLine::onEvent(uint32_t kind, uint64_t argument) {
     case kByteArrived:
       uart_.receive(static_cast<uint8_t>(argument & 0xFFU), (argument & 0x100U) != 0);
       return;
+    case kDeviceStart: {
+      Link link(board_, *this);
+      script_.model->start(link);
+      return;
+    }
+    case kDeviceWake: {
+      Link link(board_, *this);
+      script_.model->wake(link, argument);
+      return;
+    }
     default:
       return;
   }
@@ -321,6 +340,10 @@ void UartLine::heard(uint8_t byte) {
   if (script_.handler) {
     Link link(board_, *this);
     script_.handler(link, byte);
+  }
+  if (script_.model) {
+    Link link(board_, *this);
+    script_.model->heard(link, byte);
   }
   if (script_.rules.empty()) {
     return;
