@@ -6,8 +6,10 @@
 
 namespace tracker {
 
-inline constexpr auto kDialCommand = concatenate("ATD+ ", settings::kCaretakerNumber, ";\r\n");
-static_assert(kDialCommand.size() == 22, "the dial line is 21 characters");
+// The number as it is, "+" and 12 digits: a second '+' before it is no dial
+// string the modem takes, and the emergency call would never go out.
+inline constexpr auto kDialCommand = concatenate("ATD", settings::kCaretakerNumber, ";\r\n");
+static_assert(kDialCommand.size() == 20, "the dial line is 19 characters");
 
 inline constexpr auto kSmsSendCommand = concatenate("AT + CMGS = \"", settings::kCaretakerNumber, "\"\r\n");
 static_assert(kSmsSendCommand.size() == 30, "the send command line is 29 characters");

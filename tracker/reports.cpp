@@ -83,8 +83,9 @@ bool sendLines(std::initializer_list<const char*> lines, uint32_t wait, OnPress 
 }
 
 // The opening of both HTTP scripts: bearer profile 1 over GPRS with the
-// access point "www", opened and queried, and the HTTP service on it.
-bool openHttp(uint32_t wait, OnPress onPress = OnPress::Finish) {
+// access point "www", opened (the modem takes 1 to 3 s) and queried, and the
+// HTTP service on it.
+bool openHttp(uint32_t wait, uint32_t bearerWait, OnPress onPress = OnPress::Finish) {
   char msj1[] = "AT\r\n";
   char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
   char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
@@ -92,8 +93,16 @@ bool openHttp(uint32_t wait, OnPress onPress = OnPress::Finish) {
   char msj5[] = "AT+SAPBR=2,1\r\n";
   char msj6[] = "AT+HTTPINIT\r\n";
   char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
-  return sendLines({msj1, msj2, msj3, msj4, msj5, msj6, msj7}, wait, onPress);
+  return sendLines({msj1, msj2, msj3}, wait, onPress) && sendLines({msj4}, bearerWait, onPress) &&
+         sendLines({msj5, msj6, msj7}, wait, onPress);
 }
+
+// A POST's report goes to the server only while the HTTP service lasts: the
+// modem answers it in 1 to 10 s, and AT+HTTPTERM earlier drops it.
+constexpr uint32_t kPostActionWait = 10000;
+// The bearer must be open before the body follows AT+HTTPDATA, or the body
+// would meet a modem still busy and be lost.
+constexpr uint32_t kPostBearerWait = 3000;
 
 }  // namespace
 
@@ -115,14 +124,16 @@ void postDataToServer(const char* lat, const char* lon, const char* pulse) {
   traceReport(lat, lon, pulse);
   lightWhite();
   Record data = buildRecord(lat, lon, pulse);
-  openHttp(300);
+  openHttp(300, kPostBearerWait);
   auto msj8 = kPostUrl;
   char msj9[] = "AT+HTTPPARA=\"CONTENT\",\"text/plain\"\r\n";
   char msj10[] = "AT+HTTPDATA=24,10000\r\n";
   char msj11[] = "AT+HTTPACTION=1\r\n";
   char msj12[] = "AT+HTTPTERM\r\n";
   char msj13[] = "AT+SAPBR=0,1\r\n";
-  sendLines({msj8.data(), msj9, msj10, data.bytes, msj11, msj12, msj13}, 300);
+  sendLines({msj8.data(), msj9, msj10, data.bytes}, 300);
+  sendLines({msj11}, kPostActionWait);
+  sendLines({msj12, msj13}, 300);
   lightsOff();
   endModemScript();
 }
@@ -136,7 +147,7 @@ void getCircleSizeFromServer() {
   // The GET holds the modem for 23 s and none of its lines leaves the modem
   // waiting for data: an emergency press cuts it short at the next line, and
   // the call follows as soon as the bearer is closed.
-  if (openHttp(2000, OnPress::GiveWay) && sendLines({msj8.data(), msj9}, 2000, OnPress::GiveWay) &&
+  if (openHttp(2000, 2000, OnPress::GiveWay) && sendLines({msj8.data(), msj9}, 2000, OnPress::GiveWay) &&
       sendLines({msj10}, 3000, OnPress::GiveWay)) {
     sendUartString(UART0_BASE, "read\n");
     sendLines({msj11}, 2000);

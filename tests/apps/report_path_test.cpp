@@ -42,7 +42,7 @@ TEST(ReportPath, TheFirmwarePostsToTheServerAndTakesItsRadius) {
                       milliseconds(200));
   peers::GpsReceiver gps;
   gps.fixes({{-33.868820, 151.209290}});
-  gps.attach(bench, seconds(310));
+  gps.attach(bench, seconds(320));
   const auto run = bench.run(
       [] {
         entry::bringUp();
@@ -56,7 +56,7 @@ TEST(ReportPath, TheFirmwarePostsToTheServerAndTakesItsRadius) {
           hw::waitForInterrupt();
         }
       },
-      seconds(310));
+      seconds(320));
   ASSERT_TRUE(run.ok()) << run.failure();
   ASSERT_EQ(run.notes().size(), 1U);
   EXPECT_EQ(run.notes()[0].second, "321y");

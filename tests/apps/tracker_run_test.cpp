@@ -15,6 +15,7 @@
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/pulse_sensor.h"
 #include "sim/sim.h"
+#include "tracker/settings.h"
 #include "tracker/state.h"
 #include "tracker/tracker.h"
 
@@ -27,6 +28,7 @@ using peers::Position;
 constexpr unsigned kConsole = 0;
 constexpr unsigned kModem = 4;
 const std::string kAlert = "The target went beyond the limits.\r";
+const std::string kDial = std::string("ATD") + tracker::settings::kCaretakerNumber + ";";
 const Position kHome{41.015137, 28.979530};
 
 // Metres north of a position, on the tracker's sphere.
@@ -299,14 +301,14 @@ TEST(TrackerRun, AnEmergencyPressDuringTheRadiusRequestIsCalledWithinALine) {
   bench.press(PF4, seconds(5), milliseconds(200));
   const auto run = bench.run(tracker(), seconds(60));
   ASSERT_TRUE(run.ok()) << run.failure();
-  const Time dial = run.sentAt(kModem, "ATD+ ");
+  const Time dial = run.sentAt(kModem, kDial);
   ASSERT_NE(dial, kNever);
   // The request stops at its next line, closes the bearer, and the call
   // starts: "AT", a second, the dial.
   EXPECT_LT(dial, seconds(5) + seconds(2) + seconds(1) + milliseconds(100));
   EXPECT_EQ(run.sent(kModem).find("AT+HTTPACTION=0"), std::string::npos);
   EXPECT_NE(run.sent(kConsole).find("circle request given way to the button\n"), std::string::npos);
-  EXPECT_NE(run.sent(kModem).find("AT+SAPBR=0,1\r\nAT\r\nATD+ "), std::string::npos) << run.sent(kModem);
+  EXPECT_NE(run.sent(kModem).find("AT+SAPBR=0,1\r\nAT\r\n" + kDial), std::string::npos) << run.sent(kModem);
 }
 
 }  // namespace
