@@ -316,20 +316,18 @@ unsigned Board::activeVector() const {
 }
 
 int Board::preemptingInterrupt() const {
-  bool any = false;
-  for (unsigned word = 0; word < pending_.size(); ++word) {
-    any = any || (pending_[word] & enabled_[word]) != 0;
-  }
-  if (!any) {
-    return -1;
-  }
   const unsigned running = activeStack_.empty() ? 256U : priority_[activeStack_.back()];
   int best = -1;
   unsigned bestPriority = 256;
-  for (unsigned n = 0; n < reg::core::kDeviceInterrupts; ++n) {
-    if (pending(n) && enabled(n) && priority_[n] < bestPriority) {
-      best = static_cast<int>(n);
-      bestPriority = priority_[n];
+  // Only the requests that are both pending and enabled, lowest number
+  // first, so that a tie goes to the lower number.
+  for (unsigned word = 0; word < pending_.size(); ++word) {
+    for (uint64_t requests = pending_[word] & enabled_[word]; requests != 0; requests &= requests - 1) {
+      const unsigned n = word * 64 + static_cast<unsigned>(__builtin_ctzll(requests));
+      if (priority_[n] < bestPriority) {
+        best = static_cast<int>(n);
+        bestPriority = priority_[n];
+      }
     }
   }
   return bestPriority < running ? best : -1;

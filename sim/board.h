@@ -157,7 +157,8 @@ class Uart final : public Device {
   bool shifting_ = false;
   uint8_t shiftByte_ = 0;
   uint64_t transmitGeneration_ = 0;
-  uint64_t arrivals_ = 0;
+  Time lastArrival_ = 0;
+  bool timeoutWaiting_ = false;
   UartLine* line_ = nullptr;
 };
 

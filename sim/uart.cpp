@@ -146,8 +146,13 @@ void Uart::receive(uint8_t byte, bool framingError) {
   if (rxCount_ >= rxTrigger()) {
     ris_ |= kIntRx;
   }
-  // Thirty-two bit times of silence raise the time-out.
-  board_.schedule(board_.now() + 32 * bitTimeConfigured(), this, kReceiveTimeout, ++arrivals_);
+  // Thirty-two bit times of silence raise the time-out. One event waits at
+  // a time; when it comes early, it moves on behind the last arrival.
+  lastArrival_ = board_.now();
+  if (!timeoutWaiting_) {
+    timeoutWaiting_ = true;
+    board_.schedule(lastArrival_ + 32 * bitTimeConfigured(), this, kReceiveTimeout);
+  }
   updateLine();
 }
 
@@ -161,9 +166,16 @@ void Uart::onEvent(uint32_t kind, uint64_t argument) {
       line_->heard(shiftByte_);
     }
     startTransmit();
-  } else if (kind == kReceiveTimeout && argument == arrivals_ && rxCount_ != 0) {
-    ris_ |= kIntRxTimeout;
-    updateLine();
+  } else if (kind == kReceiveTimeout) {
+    timeoutWaiting_ = false;
+    const Time due = lastArrival_ + 32 * bitTimeConfigured();
+    if (board_.now() < due) {
+      timeoutWaiting_ = true;
+      board_.schedule(due, this, kReceiveTimeout);
+    } else if (rxCount_ != 0) {
+      ris_ |= kIntRxTimeout;
+      updateLine();
+    }
   }
 }
 
@@ -244,7 +256,7 @@ void Uart::write(uint32_t offset, uint32_t value) {
 
 namespace {
 
-enum LineEvent : uint32_t { kStartByte, kByteArrived, kScriptedSend, kDeviceStart, kDeviceWake };
+enum LineEvent : uint32_t { kStartByte, kByteArrived, kScriptedSend, kDeviceStart, kDeviceWake, kOwnRateArrived };
 
 class Link final : public PeerLink {
  public:
@@ -291,6 +303,14 @@ void UartLine::pump() {
   Time at = outgoing_.front().at;
   at = at > lineFree_ ? at : lineFree_;
   startScheduled_ = true;
+  if (script_.rate != 0) {
+    // The frame's length is the peer's own: the byte's arrival is known now.
+    const uint8_t byte = outgoing_.front().byte;
+    outgoing_.pop_front();
+    lineFree_ = at + 10 * bitTime(script_.rate);
+    board_.schedule(lineFree_, this, kOwnRateArrived, byte);
+    return;
+  }
   board_.schedule(at, this, kStartByte);
 }
 
@@ -321,6 +341,21 @@ void UartLine::onEvent(uint32_t kind, uint64_t argument) {
     case kByteArrived:
       uart_.receive(static_cast<uint8_t>(argument & 0xFFU), (argument & 0x100U) != 0);
       return;
+    case kOwnRateArrived: {
+      startScheduled_ = false;
+      const uint8_t byte = static_cast<uint8_t>(argument);
+      const Time chipFrame = uart_.frameTime();
+      const Time frame = 10 * bitTime(script_.rate);
+      if (chipFrame == 0) {
+        board_.record(RecordKind::UartLost, static_cast<uint8_t>(uart_.index()), byte, kLostReceiverOff);
+      } else {
+        // A rate more than 3 % off makes the receiver misread the stop bit.
+        const bool mismatch = (frame > chipFrame ? frame - chipFrame : chipFrame - frame) * 100 > 3 * chipFrame;
+        uart_.receive(byte, mismatch);
+      }
+      pump();
+      return;
+    }
     case kDeviceStart: {
       Link link(board_, *this);
       script_.model->start(link);
