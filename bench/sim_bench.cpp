@@ -4,7 +4,12 @@
 
 #include <cstdio>
 
+#include "apps/tracker/duties.h"
+#include "apps/tracker/entry.h"
 #include "platform/driverlib.h"
+#include "sim/peers/gps_receiver.h"
+#include "sim/peers/pulse_sensor.h"
+#include "sim/peers/sim900.h"
 #include "sim/sim.h"
 
 namespace {
@@ -120,5 +125,55 @@ void HourOfSampling(benchmark::State& state) {
   }
 }
 BENCHMARK(HourOfSampling)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+namespace {
+
+// An hour of the tracker firmware against the SIM900 model and the
+// caretaker's phone: the radius, the reports every 40 s, the HTTP report
+// every 5 minutes, calls both ways and a text; with the GPS receiver's
+// 140 bytes a second on UART2 too, when walking.
+void TrackerHour(benchmark::State& state, bool walking) {
+  Bench bench;
+  peers::CaretakerPhone phone;
+  phone.calls.push_back({seconds(600), seconds(20), seconds(30)});
+  phone.texts.push_back({seconds(1200), "@400$"});
+  peers::Sim900 modem;
+  modem.phone(phone).http([](const peers::HttpRequest& request) {
+    return peers::HttpResponse{200, request.method == "GET" ? "@250$" : "OK"};
+  });
+  modem.attach(bench);
+  if (walking) {
+    const peers::Position home{41.015137, 28.979530};
+    peers::GpsReceiver gps;
+    gps.walk({home, {home.latitude + 0.005, home.longitude}, home}, 1.4).noise(3, 1);
+    gps.attach(bench, seconds(3600));
+  }
+  peers::PulseSensor(72).attach(bench);
+  bench.press(PF4, seconds(1800), milliseconds(200));
+  for (auto _ : state) {
+    const auto run = bench.run(
+        [] {
+          entry::bringUp();
+          for (;;) {
+            entry::runDuties();
+            hw::waitForInterrupt();
+          }
+        },
+        seconds(3600));
+    if (peers::ModemLog::from(run).sent.size() < 80) {
+      state.SkipWithError("the reports did not go out");
+    }
+    state.PauseTiming();
+    reportRate(state, run);
+    state.ResumeTiming();
+  }
+}
+
+void TrackerHourWithModemAndPhone(benchmark::State& state) { TrackerHour(state, false); }
+void TrackerHourWithModemPhoneAndGps(benchmark::State& state) { TrackerHour(state, true); }
+BENCHMARK(TrackerHourWithModemAndPhone)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(TrackerHourWithModemPhoneAndGps)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

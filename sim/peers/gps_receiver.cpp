@@ -22,7 +22,7 @@ std::pair<std::string, std::string> coordinate(double degrees, bool latitude) {
   const long long hundredThousandthsOfMinute = std::llround(std::fabs(degrees) * 60 * 100000);
   const long long whole = hundredThousandthsOfMinute / 6000000;
   const long long minutes = hundredThousandthsOfMinute % 6000000;
-  char text[24];
+  char text[64];
   std::snprintf(text, sizeof text, latitude ? "%02lld%02lld.%05lld" : "%03lld%02lld.%05lld", whole,
                 minutes / 100000, minutes % 100000);
   const char* hemisphere = latitude ? (degrees < 0 ? "S" : "N") : (degrees < 0 ? "W" : "E");

@@ -42,7 +42,7 @@ Sim900& Sim900::echo(bool on) {
   return *this;
 }
 
-void Sim900::attach(Bench& bench, unsigned uart) {
+void Sim900::attach(Bench& bench, unsigned uart) const {
   // A copy per bench: runs of other benches keep their own settings.
   auto model = std::make_shared<Sim900>(*this);
   model->state_ = std::make_shared<State>(*state_);

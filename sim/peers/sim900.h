@@ -89,7 +89,7 @@ class Sim900 final : public UartDevice {
   Sim900& echo(bool on);
 
   // Puts the model on the bench's line (UART4 by default), at 9600 baud.
-  void attach(Bench& bench, unsigned uart = 4);
+  void attach(Bench& bench, unsigned uart = 4) const;
 
   void start(PeerLink& link) override;
   void heard(PeerLink& link, uint8_t byte) override;

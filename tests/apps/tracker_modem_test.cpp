@@ -1,0 +1,182 @@
+// The tracker firmware against the SIM900 model and the caretaker's phone:
+// each of its modem scripts judged by the model's own command parser.
+#include <gtest/gtest.h>
+
+#include "apps/tracker/duties.h"
+#include "apps/tracker/entry.h"
+#include "sim/peers/gps_receiver.h"
+#include "sim/peers/sim900.h"
+#include "sim/sim.h"
+#include "tracker/settings.h"
+#include "tracker/state.h"
+
+namespace {
+
+using namespace sim;
+using peers::CaretakerPhone;
+using peers::ModemLog;
+using peers::Sim900;
+
+const std::string kRecord = "41.015137,28.979530,";
+const std::string kCaretaker = tracker::settings::kCaretakerNumber;
+
+// The image's main, noting the radius at the given times.
+std::function<void()> tracker(std::vector<Time> noteAt = {}) {
+  return [noteAt] {
+    entry::bringUp();
+    size_t next = 0;
+    for (;;) {
+      entry::runDuties();
+      if (next < noteAt.size() && now() >= noteAt[next]) {
+        note(std::to_string(tracker::circleSize) + tracker::circleFlag + " call " +
+             std::to_string(tracker::callStatusFlag));
+        ++next;
+      }
+      hw::waitForInterrupt();
+    }
+  };
+}
+
+// The report server's side, in the test process: the radius, and the
+// reports posted.
+peers::HttpResponse server(const peers::HttpRequest& request) {
+  if (request.url.ends_with("/getCircle")) {
+    return {200, "@250$"};
+  }
+  return {request.body.size() == 24 ? 200 : 400, "OK\n"};
+}
+
+Bench benchWith(const Sim900& modem, Time end) {
+  Bench bench;
+  modem.attach(bench);
+  peers::GpsReceiver gps;
+  gps.fixes({{41.015137, 28.979530}});
+  gps.attach(bench, end);
+  return bench;
+}
+
+TEST(TrackerWithModem, TheEmergencyCallConnectsAndEnds) {
+  Sim900 modem;
+  modem.http(server);
+  Bench bench = benchWith(modem, seconds(60));
+  bench.press(PF4, seconds(25), milliseconds(200));
+  const auto run = bench.run(tracker({seconds(55)}), seconds(60));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_EQ(log.calls.size(), 1U);
+  EXPECT_TRUE(log.calls[0].outgoing);
+  EXPECT_EQ(log.calls[0].number, kCaretaker);
+  EXPECT_NE(log.calls[0].answered, kNever);
+  // The caretaker talked until the module hung up, about 22 s after dialling.
+  EXPECT_EQ(log.calls[0].outcome, "talked");
+  EXPECT_NEAR(static_cast<double>(log.calls[0].end - log.calls[0].start), 22e12, 0.2e12);
+  EXPECT_EQ(run.notes()[0].second, "250y call 0");
+}
+
+TEST(TrackerWithModem, ARingIsAnsweredByAPress) {
+  CaretakerPhone phone;
+  phone.calls.push_back({seconds(30), seconds(30), seconds(15)});
+  Sim900 modem;
+  modem.http(server).phone(phone);
+  Bench bench = benchWith(modem, seconds(60));
+  bench.press(PF4, seconds(34), milliseconds(200));
+  const auto run = bench.run(tracker({seconds(40), seconds(55)}), seconds(60));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_EQ(log.calls.size(), 1U);
+  EXPECT_FALSE(log.calls[0].outgoing);
+  EXPECT_GT(log.calls[0].answered, seconds(34));
+  EXPECT_LT(log.calls[0].answered, seconds(35));
+  EXPECT_EQ(log.calls[0].outcome, "talked");
+  // Talking at 40 s (no report then), idle again once the caretaker hung up.
+  EXPECT_EQ(run.notes()[0].second, "250y call 2");
+  EXPECT_EQ(run.notes()[1].second, "250y call 0");
+  EXPECT_TRUE(log.sent.empty());
+}
+
+TEST(TrackerWithModem, TheReportReachesTheCaretakersInbox) {
+  Sim900 modem;
+  modem.http(server);
+  Bench bench = benchWith(modem, seconds(50));
+  const auto run = bench.run(tracker(), seconds(50));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_EQ(log.inbox().size(), 1U);
+  EXPECT_EQ(log.inbox()[0].to, kCaretaker);
+  EXPECT_EQ(log.inbox()[0].text.size(), 24U);
+  EXPECT_EQ(log.inbox()[0].text.substr(0, 20), kRecord);
+  EXPECT_EQ(log.inbox()[0].text.substr(22), "\r\n");
+  // Every command of the report was one the modem took.
+  for (const auto& command : log.commands) {
+    EXPECT_EQ(command.answer.find("ERROR"), std::string::npos) << command.line;
+  }
+}
+
+TEST(TrackerWithModem, TheRadiusComesByHttpAndByText) {
+  CaretakerPhone phone;
+  phone.texts.push_back({seconds(60), "Radius @300$ please"});
+  Sim900 modem;
+  modem.http(server).phone(phone);
+  Bench bench = benchWith(modem, seconds(70));
+  const auto run = bench.run(tracker({seconds(30), seconds(68)}), seconds(70));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_GE(log.http.size(), 1U);
+  EXPECT_EQ(log.http[0].request.method, "GET");
+  EXPECT_TRUE(log.http[0].request.url.ends_with(":5000/getCircle"));
+  EXPECT_EQ(run.notes()[0].second, "250y call 0");
+  // The text came straight to the line once the report had asked for it.
+  EXPECT_EQ(log.received.size(), 1U);
+  EXPECT_EQ(run.notes()[1].second, "300y call 0");
+}
+
+TEST(TrackerWithModem, ThePostReachesTheServerWithItsRecord) {
+  Sim900 modem;
+  modem.http(server);
+  Bench bench = benchWith(modem, seconds(330));
+  const auto run = bench.run(tracker(), seconds(330));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  std::vector<ModemLog::Http> posts;
+  for (const auto& exchange : log.http) {
+    if (exchange.request.method == "POST") {
+      posts.push_back(exchange);
+    }
+  }
+  ASSERT_EQ(posts.size(), 1U);
+  EXPECT_TRUE(posts[0].request.url.ends_with(":5000/postData"));
+  EXPECT_EQ(posts[0].request.contentType, "text/plain");
+  EXPECT_EQ(posts[0].request.body.size(), 24U);
+  EXPECT_EQ(posts[0].request.body.substr(0, 20), kRecord);
+  EXPECT_EQ(posts[0].response.status, 200);
+}
+
+TEST(TrackerWithModem, WithoutNetworkTheCallFailsAndTheNextPressCallsAgain) {
+  Sim900 modem;
+  modem.http(server).fault(Sim900::Fault::NoNetwork, seconds(20), seconds(60));
+  Bench bench = benchWith(modem, seconds(100));
+  bench.press(PF4, seconds(25), milliseconds(200));
+  bench.press(PF4, seconds(65), milliseconds(200));
+  const auto run = bench.run(tracker(), seconds(100));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_EQ(log.calls.size(), 2U);
+  EXPECT_EQ(log.calls[0].outcome, "failed");
+  EXPECT_EQ(log.calls[1].outcome, "talked");
+}
+
+TEST(TrackerWithModem, AnUnreachableServerLeavesTheRadiusUnsetAndItIsAskedAgain) {
+  Sim900 modem;
+  modem.http(server).fault(Sim900::Fault::ServerUnreachable, 0, seconds(100));
+  Bench bench = benchWith(modem, seconds(200));
+  const auto run = bench.run(tracker({seconds(100), seconds(195)}), seconds(200));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_GE(log.http.size(), 2U);
+  EXPECT_EQ(log.http[0].response.status, 601);
+  EXPECT_EQ(run.notes()[0].second, "0n call 0");
+  EXPECT_EQ(log.http[1].response.status, 200);
+  EXPECT_EQ(run.notes()[1].second, "250y call 0");
+}
+
+}  // namespace
