@@ -1,15 +1,18 @@
 // Runs the tracker firmware image on the simulated board and prints what a
 // bench would see: the console, the modem line, or the whole timeline.
 //
-//   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] [--timeline]
+//   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
+//               [--server HOST:PORT] [--timeline]
 //
 // The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
 // back, twice, with a GPS receiver on UART2 (first fix after 5 s, a few
-// metres of noise); the pulse sensor shows 72 beats a minute; the modem
-// answers the radius request.
+// metres of noise); the pulse sensor shows 72 beats a minute; a SIM900 on
+// UART4 with the caretaker's phone behind it (it answers after two rings).
 // --press S:  the emergency button pressed at S seconds, for 300 ms.
-// --ring S:   the modem reports an incoming call at S seconds.
-// --radius M: the radius the server answers, in metres (default 250).
+// --ring S:   the caretaker calls the module at S seconds, for 20 s of
+//             ringing and 15 s of talk once answered.
+// --radius M: the radius the bench's server answers, in metres (default 250).
+// --server HOST:PORT: the modem's HTTP requests go to a real report server.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,9 +22,25 @@
 #include "platform/hw.h"
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/pulse_sensor.h"
+#include "sim/peers/sim900.h"
 #include "sim/sim.h"
 
 namespace {
+
+// Control bytes shown as <hh>, blanks kept.
+std::string shown(const std::string& bytes) {
+  std::string text;
+  for (unsigned char byte : bytes) {
+    if (byte >= 0x20 && byte < 0x7F) {
+      text += static_cast<char>(byte);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", byte);
+      text += hex;
+    }
+  }
+  return text;
+}
 
 void printLine(const char* title, const std::string& bytes) {
   std::printf("== %s ==\n", title);
@@ -45,6 +64,8 @@ int main(int argc, char** argv) {
   bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
   peers::PulseSensor(72).noise(40, 1).attach(bench);
   std::string radius = "250";
+  std::string server;
+  peers::CaretakerPhone phone;
   for (int index = 1; index < argc; ++index) {
     const std::string option = argv[index];
     const bool hasValue = index + 1 < argc;
@@ -53,14 +74,17 @@ int main(int argc, char** argv) {
     } else if (option == "--press" && hasValue) {
       bench.press(PF4, seconds(std::strtoull(argv[++index], nullptr, 10)), milliseconds(300), 3);
     } else if (option == "--ring" && hasValue) {
-      bench.uart(4).send(seconds(std::strtoull(argv[++index], nullptr, 10)), "\r\nRING\r\n");
+      phone.calls.push_back({seconds(std::strtoull(argv[++index], nullptr, 10)), seconds(20), seconds(15)});
     } else if (option == "--radius" && hasValue) {
       radius = argv[++index];
+    } else if (option == "--server" && hasValue) {
+      server = argv[++index];
     } else if (option == "--timeline") {
       timeline = true;
     } else {
       std::fprintf(stderr,
-                   "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] [--timeline]\n");
+                   "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] "
+                   "[--server HOST:PORT] [--timeline]\n");
       return 2;
     }
   }
@@ -69,15 +93,39 @@ int main(int argc, char** argv) {
   peers::GpsReceiver gps;
   gps.walk({home, away, home, away, home}, 5).firstFixAfter(seconds(5)).noise(3, 1);
   gps.attach(bench, end);
-  bench.uart(4).reply("AT+HTTPREAD\r\n",
-                      "\r\n+HTTPREAD:" + std::to_string(radius.size() + 2) + "\r\n@" + radius + "$\r\nOK\r\n",
-                      milliseconds(200));
+  peers::Sim900 modem;
+  modem.phone(phone);
+  const size_t colon = server.rfind(':');
+  if (colon != std::string::npos) {
+    modem.httpServer(server.substr(0, colon), std::atoi(server.c_str() + colon + 1));
+  } else {
+    modem.http([radius](const peers::HttpRequest& request) {
+      return peers::HttpResponse{200, request.method == "GET" ? "@" + radius + "$" : "OK\n"};
+    });
+  }
+  modem.attach(bench);
   const Outcome run = bench.run(ResetISR, end);
   if (timeline) {
     std::fputs(run.text().c_str(), stdout);
   } else {
     printLine("console (UART0)", run.sent(0));
     printLine("modem line (UART4)", run.sent(4));
+    const peers::ModemLog log = peers::ModemLog::from(run);
+    std::printf("== the caretaker's inbox ==\n");
+    for (const auto& text : log.inbox()) {
+      std::printf("%s  %s\n", formatTime(text.at).c_str(), shown(text.text).c_str());
+    }
+    std::printf("== calls ==\n");
+    for (const auto& call : log.calls) {
+      std::printf("%s  %s %s, %s\n", formatTime(call.start).c_str(), call.outgoing ? "to" : "from",
+                  call.number.c_str(), call.outcome.c_str());
+    }
+    std::printf("== HTTP ==\n");
+    for (const auto& exchange : log.http) {
+      std::printf("%s  %s %s -> %d %s\n", formatTime(exchange.at).c_str(), exchange.request.method.c_str(),
+                  exchange.request.url.c_str(), exchange.response.status,
+                  shown(exchange.response.body).c_str());
+    }
     std::printf("== ended at %s s ==\n", formatTime(run.end()).c_str());
   }
   if (!run.ok()) {
