@@ -179,4 +179,49 @@ TEST(TrackerWithModem, AnUnreachableServerLeavesTheRadiusUnsetAndItIsAskedAgain)
   EXPECT_EQ(run.notes()[1].second, "250y call 0");
 }
 
+TEST(TrackerWithModem, ASlowNetworkMakesTheRadiusRequestReadTooEarly) {
+  // Five times the waits: the action's answer comes 7.5 s after it, while
+  // the script reads 2 s after. The request is made again 2 min later.
+  Sim900 modem;
+  modem.http(server).fault(Sim900::Fault::SlowNetwork, 0, seconds(60));
+  Bench bench = benchWith(modem, seconds(200));
+  const auto run = bench.run(tracker({seconds(50), seconds(195)}), seconds(200));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  bool readTooEarly = false;
+  for (const auto& command : log.commands) {
+    readTooEarly = readTooEarly || (command.line == "AT+HTTPREAD" && command.answer == "ERROR");
+  }
+  EXPECT_TRUE(readTooEarly);
+  EXPECT_EQ(run.notes()[0].second, "0n call 0");
+  EXPECT_EQ(run.notes()[1].second, "250y call 0");
+}
+
+TEST(TrackerWithModem, AReportDuringAPowerLossIsLostAndTheNextOneArrives) {
+  Sim900 modem;
+  modem.http(server).fault(Sim900::Fault::PowerLoss, seconds(35), seconds(50));
+  Bench bench = benchWith(modem, seconds(90));
+  const auto run = bench.run(tracker(), seconds(90));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_EQ(log.inbox().size(), 1U);
+  EXPECT_GT(log.inbox()[0].at, seconds(80));
+  EXPECT_EQ(log.inbox()[0].text.substr(0, 20), kRecord);
+}
+
+TEST(TrackerWithModem, ADroppedBearerLosesThatPostAndTheNextOneArrives) {
+  Sim900 modem;
+  modem.http(server).fault(Sim900::Fault::BearerDropped, seconds(306));
+  Bench bench = benchWith(modem, seconds(630));
+  const auto run = bench.run(tracker(), seconds(630));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  std::vector<int> posts;
+  for (const auto& exchange : ModemLog::from(run).http) {
+    if (exchange.request.method == "POST") {
+      posts.push_back(exchange.response.status);
+    }
+  }
+  EXPECT_EQ(posts, (std::vector<int>{601, 200}));
+}
+
 }  // namespace
