@@ -129,33 +129,30 @@ bool radiusFrameEnds(char character, int& radius) {
 
 }  // namespace
 
-int isCall(const char* message) {
+namespace {
+
+// Feeds the whole text to the finder: 1 when the word ended in it, and then
+// the call state takes the value with its trace.
+template <size_t Size>
+int setCallStateOnWord(WordFinder<Size>& finder, const char* message, int state, const char* label) {
   int matched = 0;
   for (; *message != '\0'; ++message) {
-    if (ring.found(*message)) {
+    if (finder.found(*message)) {
       matched = 1;
     }
   }
   if (matched != 0) {
-    callStatusFlag = 1;
-    traceValue("callFlag : ", callStatusFlag);
+    callStatusFlag = state;
+    traceValue(label, callStatusFlag);
   }
   return matched;
 }
 
-int isNo(const char* message) {
-  int matched = 0;
-  for (; *message != '\0'; ++message) {
-    if (no.found(*message)) {
-      matched = 1;
-    }
-  }
-  if (matched != 0) {
-    callStatusFlag = 0;
-    traceValue("callStatusFlag: ", callStatusFlag);
-  }
-  return matched;
-}
+}  // namespace
+
+int isCall(const char* message) { return setCallStateOnWord(ring, message, 1, "callFlag : "); }
+
+int isNo(const char* message) { return setCallStateOnWord(no, message, 0, "callStatusFlag: "); }
 
 int isCircleSet(const char* message) {
   // Several frames in one text: the first counts.

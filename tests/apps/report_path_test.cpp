@@ -11,6 +11,7 @@
 #include "apps/tracker/entry.h"
 #include "sim/peers/gps_receiver.h"
 #include "sim/sim.h"
+#include "tests/apps/tracker_loop.h"
 #include "tests/server/server_fixture.h"
 #include "tracker/state.h"
 
@@ -44,18 +45,8 @@ TEST(ReportPath, TheFirmwarePostsToTheServerAndTakesItsRadius) {
   gps.fixes({{-33.868820, 151.209290}});
   gps.attach(bench, seconds(320));
   const auto run = bench.run(
-      [] {
-        entry::bringUp();
-        bool noted = false;
-        for (;;) {
-          entry::runDuties();
-          if (!noted && now() > seconds(305)) {
-            note(std::to_string(tracker::circleSize) + tracker::circleFlag);
-            noted = true;
-          }
-          hw::waitForInterrupt();
-        }
-      },
+      tracker_test::trackerNoting({seconds(305)},
+                                  [] { return std::to_string(tracker::circleSize) + tracker::circleFlag; }),
       seconds(320));
   ASSERT_TRUE(run.ok()) << run.failure();
   ASSERT_EQ(run.notes().size(), 1U);

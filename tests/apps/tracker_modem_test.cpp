@@ -7,6 +7,7 @@
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/sim900.h"
 #include "sim/sim.h"
+#include "tests/apps/tracker_loop.h"
 #include "tracker/settings.h"
 #include "tracker/state.h"
 
@@ -20,21 +21,12 @@ using peers::Sim900;
 const std::string kRecord = "41.015137,28.979530,";
 const std::string kCaretaker = tracker::settings::kCaretakerNumber;
 
-// The image's main, noting the radius at the given times.
+// The image's main, noting the radius and the call state.
 std::function<void()> tracker(std::vector<Time> noteAt = {}) {
-  return [noteAt] {
-    entry::bringUp();
-    size_t next = 0;
-    for (;;) {
-      entry::runDuties();
-      if (next < noteAt.size() && now() >= noteAt[next]) {
-        note(std::to_string(tracker::circleSize) + tracker::circleFlag + " call " +
-             std::to_string(tracker::callStatusFlag));
-        ++next;
-      }
-      hw::waitForInterrupt();
-    }
-  };
+  return tracker_test::trackerNoting(std::move(noteAt), [] {
+    return std::to_string(tracker::circleSize) + tracker::circleFlag + " call " +
+           std::to_string(tracker::callStatusFlag);
+  });
 }
 
 // The report server's side, in the test process: the radius, and the

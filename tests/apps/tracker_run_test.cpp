@@ -11,6 +11,7 @@
 
 #include "apps/tracker/duties.h"
 #include "apps/tracker/entry.h"
+#include "tests/apps/tracker_loop.h"
 #include "platform/driverlib.h"
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/pulse_sensor.h"
@@ -43,21 +44,12 @@ void radiusAnswer(Bench& bench, const std::string& radius = "250") {
                            milliseconds(200));
 }
 
-// The image's main, with notes of the tracker's state at the given times.
+// The image's main, with notes of the position, the fix and the radius.
 std::function<void()> tracker(std::vector<Time> noteAt = {}) {
-  return [noteAt] {
-    entry::bringUp();
-    size_t next = 0;
-    for (;;) {
-      entry::runDuties();
-      if (next < noteAt.size() && now() >= noteAt[next]) {
-        note(std::string(latitudeResult) + "," + longitudeResult + " fix " +
-             std::to_string(tracker::gpsFlagControl) + " radius " + std::to_string(tracker::circleSize));
-        ++next;
-      }
-      hw::waitForInterrupt();
-    }
-  };
+  return tracker_test::trackerNoting(std::move(noteAt), [] {
+    return std::string(latitudeResult) + "," + longitudeResult + " fix " + std::to_string(tracker::gpsFlagControl) +
+           " radius " + std::to_string(tracker::circleSize);
+  });
 }
 
 // The SMS texts the modem was given: what stands between each send command
