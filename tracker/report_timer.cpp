@@ -25,6 +25,17 @@ PositionText boundedCopy(const char (&position)[10]) {
 
 }  // namespace
 
+int reportedPulse() {
+  int pulseRes = 2 * pulse;
+  if (pulseRes < 10) {
+    pulseRes = 10;
+  }
+  if (pulseRes > 99) {
+    pulseRes = 99;
+  }
+  return pulseRes;
+}
+
 void postToDataTimerConfig() {
   SysCtlPeripheralEnable(SYSCTL_PERIPH_TIMER1);
   TimerConfigure(TIMER1_BASE, TIMER_CFG_PERIODIC);
@@ -51,13 +62,7 @@ void Int_PostDataTimer() {
   (void)gpsStatus;
 
   if (callStatusFlag == 0) {
-    int pulseRes = 2 * pulse;
-    if (pulseRes < 10) {
-      pulseRes = 10;
-    }
-    if (pulseRes > 99) {
-      pulseRes = 99;
-    }
+    const int pulseRes = reportedPulse();
     char pulseText[3];
     std::snprintf(pulseText, sizeof pulseText, "%d", pulseRes);
     sendUartString(UART0_BASE, pulseText);

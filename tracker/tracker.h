@@ -47,6 +47,9 @@ void getCircleSizeFromServer();
 // The periodic report timer.
 void postToDataTimerConfig();
 void Int_PostDataTimer();
+// The pulse value a report carries: twice the count since the last report,
+// held to two digits (10 to 99).
+int reportedPulse();
 
 // Pulse sampling.
 void pulseSensorConfig();

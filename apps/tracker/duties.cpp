@@ -40,10 +40,8 @@ void checkGeofence() {
 
 // The report as the periodic SMS makes it, without resetting its count.
 void postReport() {
-  int pulseRes = 2 * tracker::pulse;
-  pulseRes = pulseRes < 10 ? 10 : pulseRes > 99 ? 99 : pulseRes;
   char pulseText[3];
-  std::snprintf(pulseText, sizeof pulseText, "%d", pulseRes);
+  std::snprintf(pulseText, sizeof pulseText, "%d", reportedPulse());
   char latitude[sizeof latitudeResult];
   char longitude[sizeof longitudeResult];
   // A fix may land between the two copies otherwise.
