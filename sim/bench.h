@@ -120,6 +120,9 @@ class Bench {
   // Runs entry on a fresh board from reset to end. When entry returns, the
   // processor idles in wait-for-interrupt and handlers go on running.
   [[nodiscard]] Outcome run(const std::function<void()>& entry, Time end) const;
+  // Runs the target build's ARM image (its ELF file) on the emulated board,
+  // from reset to end, with the same peers and stimuli.
+  [[nodiscard]] Outcome runImage(const std::string& elfPath, Time end) const;
 
   const std::vector<PinChange>& pinChanges() const { return pinChanges_; }
   const std::function<uint16_t(Time)>& analogue(unsigned channel) const { return analogue_.at(channel); }
@@ -170,6 +173,8 @@ class Outcome {
   // What the device on a UART line recorded.
   [[nodiscard]] std::vector<std::pair<Time, std::string>> peerRecords(unsigned uart) const;
   [[nodiscard]] Time end() const;
+  // An emulated image's deepest stack and its stack's size, in bytes.
+  [[nodiscard]] std::optional<std::pair<uint32_t, uint32_t>> stack() const;
 
  private:
   Timeline timeline_;

@@ -334,6 +334,9 @@ int Board::preemptingInterrupt() const {
 }
 
 void Board::takeInterrupts() {
+  if (emulated_) {
+    return;  // the processor takes them between its instructions
+  }
   while (!primask_) {
     const int next = preemptingInterrupt();
     if (next < 0) {
@@ -364,6 +367,58 @@ void Board::enter(unsigned deviceInterrupt) {
   record(RecordKind::InterruptExit, 0, static_cast<uint16_t>(vector));
   if (lineLevels_[deviceInterrupt]) {
     setBit(pending_, deviceInterrupt, true);
+  }
+}
+
+void Board::setVtor(uint32_t value) {
+  if ((value & 0x3FFU) != 0) {
+    fault("vector table base " + hex(value) + " is not aligned to 1024 bytes");
+  }
+  vtor_ = value;
+}
+
+void Board::exceptionEntered(unsigned deviceInterrupt) {
+  setBit(pending_, deviceInterrupt, false);
+  active_[deviceInterrupt] = true;
+  activeStack_.push_back(deviceInterrupt);
+  ++interruptEntries_;
+  activity_ = true;
+  record(RecordKind::InterruptEnter, 0, static_cast<uint16_t>(deviceInterrupt + reg::core::kFirstDeviceVector));
+  advanceCycles(kInterruptEntryCycles);
+}
+
+void Board::exceptionReturned() {
+  if (activeStack_.empty()) {
+    fault("exception return with no exception active");
+  }
+  const unsigned deviceInterrupt = activeStack_.back();
+  advanceCycles(kInterruptExitCycles);
+  active_[deviceInterrupt] = false;
+  activeStack_.pop_back();
+  activity_ = true;
+  record(RecordKind::InterruptExit, 0, static_cast<uint16_t>(deviceInterrupt + reg::core::kFirstDeviceVector));
+  if (lineLevels_[deviceInterrupt]) {
+    setBit(pending_, deviceInterrupt, true);
+  }
+}
+
+uint64_t Board::advanceUnlessInterrupted(uint64_t cycles, bool primask) {
+  const Time start = now_;
+  const Time target = now_ + cycles * cycle_;
+  while (now_ < target) {
+    const Time next = events_.empty() ? kNever : events_.top().when;
+    advanceUntil(next < target ? next : target, true);
+    if (takeableInterrupt(primask) >= 0) {
+      break;
+    }
+  }
+  return cycle_ != 0 ? (now_ - start) / cycle_ : cycles;
+}
+
+void Board::sleepUntilInterrupt() {
+  activity_ = true;
+  while (preemptingInterrupt() < 0) {
+    skipToNextEvent();
   }
 }
 

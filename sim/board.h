@@ -303,6 +303,30 @@ class Board {
   // Something changed that a polling loop may be waiting for.
   void markActivity() { activity_ = true; }
 
+  // For a processor that takes its exceptions itself (the emulated board):
+  // interrupts are not entered from inside register accesses, and the
+  // vector table offset is a plain register.
+  void emulate() { emulated_ = true; }
+  bool emulated() const { return emulated_; }
+  uint32_t vtor() const { return vtor_; }
+  uint32_t coprocessorAccess() const { return core_.coprocessorAccess(); }
+  void setVtor(uint32_t value);
+  // The device interrupt the processor would take now, or -1.
+  int takeableInterrupt(bool primask) const { return primask ? -1 : preemptingInterrupt(); }
+  // The bookkeeping of an exception's entry and return, with their cycles.
+  void exceptionEntered(unsigned deviceInterrupt);
+  void exceptionReturned();
+  // Foreground cycles, stopping early at the first event that makes an
+  // interrupt takeable; the cycles spent.
+  uint64_t advanceUnlessInterrupted(uint64_t cycles, bool primask);
+  // WFI: until an interrupt is pending and enabled (PRIMASK aside).
+  void sleepUntilInterrupt();
+  // A loop that only an interrupt can leave, with none takeable: on to the
+  // next event.
+  void idleToNextEvent() { skipToNextEvent(); }
+  // Called once as the run ends, before its timeline is handed over.
+  void beforeFinish(std::function<void()> last) { beforeFinish_ = std::move(last); }
+
   // Interrupt controller.
   void setLine(unsigned deviceInterrupt, bool level);
   void setEnabled(unsigned deviceInterrupt, bool enabled);
@@ -365,6 +389,9 @@ class Board {
   std::priority_queue<Event, std::vector<Event>, std::greater<Event>> events_;
 
   bool primask_ = false;
+  bool emulated_ = false;
+  std::function<void()> beforeFinish_;
+  uint32_t vtor_ = 0;
   std::array<uint64_t, 3> enabled_{};
   std::array<uint64_t, 3> pending_{};
   std::array<bool, 139> active_{};

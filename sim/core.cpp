@@ -69,7 +69,7 @@ uint32_t Core::read(uint32_t offset) {
     case kSystemTickControl: return systemTick_;
     case kCpuId: return kCpuIdValue;
     case kInterruptControl: return board_.activeVector();
-    case kVectorTableOffset: return board_.vectorTableRegister();
+    case kVectorTableOffset: return board_.emulated() ? board_.vtor() : board_.vectorTableRegister();
     case kApplicationInterrupt: return applicationInterrupt_;
     case kSystemHandlerControl: return systemHandlerControl_;
     case kCoprocessorAccess: return cpacr_;
@@ -121,6 +121,10 @@ void Core::write(uint32_t offset, uint32_t value) {
   switch (offset + kBlock) {
     case kSystemTickControl: systemTick_ = value; return;
     case kVectorTableOffset:
+      if (board_.emulated()) {
+        board_.setVtor(value);
+        return;
+      }
       board_.fault("VTOR written directly: on the simulated board the table is set through the seam");
     case kApplicationInterrupt:
       if ((value & 0xFFFF0000U) == kVectorKey) {

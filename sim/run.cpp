@@ -9,6 +9,7 @@
 
 #include "platform/console.h"
 #include "sim/board.h"
+#include "sim/emulator/emulator.h"
 
 namespace sim {
 
@@ -81,6 +82,11 @@ bool deserialize(const std::string& bytes, Timeline& timeline) {
 }  // namespace
 
 void Board::finish() {
+  if (beforeFinish_) {
+    auto last = std::move(beforeFinish_);
+    beforeFinish_ = nullptr;
+    last();
+  }
   if (timeline_.records.empty() || timeline_.records.back().kind != RecordKind::Fault) {
     record(RecordKind::Ended, 0, 0);
   }
@@ -188,6 +194,10 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
     }
   }
   return Outcome(std::move(timeline), std::move(failure));
+}
+
+Outcome Bench::runImage(const std::string& elfPath, Time end) const {
+  return run([elfPath] { emulateImage(board(), elfPath); }, end);
 }
 
 // Peers.
@@ -339,6 +349,15 @@ std::vector<std::pair<Time, std::string>> Outcome::peerRecords(unsigned uart) co
     }
   }
   return all;
+}
+
+std::optional<std::pair<uint32_t, uint32_t>> Outcome::stack() const {
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::Stack) {
+      return std::pair<uint32_t, uint32_t>{record.value, record.detail};
+    }
+  }
+  return std::nullopt;
 }
 
 Time Outcome::end() const { return timeline_.records.empty() ? 0 : timeline_.records.back().time; }

@@ -58,6 +58,9 @@ std::string Timeline::line(const Record& record) const {
       return time + " fault " + texts.at(record.detail);
     case RecordKind::Note:
       return time + " note " + texts.at(record.detail);
+    case RecordKind::Stack:
+      return time + " stack deepest " + std::to_string(record.value) + " of " + std::to_string(record.detail) +
+             " bytes";
     case RecordKind::Peer:
       return time + " " + uart + " peer " + texts.at(record.detail);
     case RecordKind::Ended:

@@ -21,6 +21,7 @@ enum class RecordKind : uint8_t {
   Fault,          // detail indexes the texts
   Note,           // detail indexes the texts
   Peer,           // the device on UART unit recorded the text detail indexes
+  Stack,          // an emulated image's deepest stack: value bytes of a stack of detail bytes
   Ended,          // the run reached its end time
 };
 

@@ -16,4 +16,17 @@ TEST(Bareboot, StartsAndIdles) {
   EXPECT_EQ(run.end(), seconds(1));
 }
 
+TEST(Bareboot, TheArmImageStartsAndIdlesAsTheHostBuildDoes) {
+  const auto arm = runArmImage(Bench{}, "boards/bareboot/bareboot.elf", seconds(1));
+  ASSERT_TRUE(arm.ok()) << arm.failure();
+  // Only the end, and the stack it used of its 512 bytes.
+  EXPECT_EQ(arm.end(), seconds(1));
+  ASSERT_TRUE(arm.stack());
+  EXPECT_EQ(arm.stack()->second, 512U);
+  EXPECT_LT(arm.stack()->first, 64U);
+  for (const Record& record : arm.timeline().records) {
+    EXPECT_TRUE(record.kind == RecordKind::Ended || record.kind == RecordKind::Stack) << arm.text();
+  }
+}
+
 }  // namespace

@@ -28,4 +28,29 @@ TEST(Ledflash, BlinksOnlyPin1WithEqualOnAndOffTimes) {
   EXPECT_EQ(run.text().find("fault"), std::string::npos);
 }
 
+TEST(Ledflash, TheArmImageBlinksAsTheHostBuildDoes) {
+  const auto host = runImage(imageBench(), milliseconds(1000));
+  const auto arm = runArmImage(Bench{}, "boards/ledflash/ledflash.elf", milliseconds(1000));
+  ASSERT_TRUE(arm.ok()) << arm.failure();
+  const auto hostChanges = host.pinChanges(PF1);
+  const auto armChanges = arm.pinChanges(PF1);
+  ASSERT_GE(armChanges.size(), 5U) << arm.text().substr(0, 2000);
+  // The same changes of the same pin only.
+  for (size_t index = 0; index < 5; ++index) {
+    EXPECT_EQ(armChanges[index].value, hostChanges[index].value) << index;
+  }
+  for (Pin other : {PF0, PF2, PF3, PF4}) {
+    EXPECT_TRUE(arm.pinChanges(other).empty());
+  }
+  // The blink's loop runs natively here, at one cycle a halfword of code;
+  // the host build counts the 11 cycles a pass the chip spends. Equal on and
+  // off times in both, the period within the two models' difference.
+  const Time on = armChanges[2].time - armChanges[1].time;
+  const Time off = armChanges[3].time - armChanges[2].time;
+  EXPECT_NEAR(static_cast<double>(on), static_cast<double>(off), 0.01 * static_cast<double>(on));
+  const Time hostOn = hostChanges[2].time - hostChanges[1].time;
+  EXPECT_GT(on, hostOn / 2);
+  EXPECT_LT(on, hostOn);
+}
+
 }  // namespace
