@@ -197,7 +197,7 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
 }
 
 Outcome Bench::runImage(const std::string& elfPath, Time end) const {
-  return run([elfPath] { emulateImage(board(), elfPath); }, end);
+  return run([elfPath] { emulateImage(board(), elfPath, EMULATOR_ROM_IMAGE); }, end);
 }
 
 // Peers.

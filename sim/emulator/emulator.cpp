@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -46,9 +47,14 @@ std::string demangled(const char* name) {
   return text;
 }
 
-// The image as the chip's flash holds it, and its function symbols.
+constexpr uint32_t kRomBase = 0x01000000;
+constexpr uint32_t kRomSize = 64 * 1024;
+
+// An image as its memory holds it (the flash, or the ROM), and its
+// function symbols.
 struct Image {
-  std::vector<uint8_t> flash = std::vector<uint8_t>(kFlashSize, 0xFF);
+  uint32_t base = 0;
+  std::vector<uint8_t> flash;
   std::map<uint32_t, std::pair<uint32_t, std::string>> functions;  // start -> size, name
   std::vector<uint32_t> codeStarts;                                // executable ranges in flash
   std::vector<uint32_t> codeEnds;
@@ -75,8 +81,10 @@ struct Image {
 
 [[noreturn]] void cannot(Board& board, const std::string& what) { board.fault("emulated board: " + what); }
 
-Image loadImage(Board& board, const std::string& path) {
+Image loadImage(Board& board, const std::string& path, uint32_t base, uint32_t size) {
   Image image;
+  image.base = base;
+  image.flash.assign(size, 0xFF);
   elf_version(EV_CURRENT);
   const int file = open(path.c_str(), O_RDONLY);
   if (file < 0) {
@@ -97,17 +105,17 @@ Image loadImage(Board& board, const std::string& path) {
     if (segment.p_type != PT_LOAD || segment.p_filesz == 0) {
       continue;
     }
-    if (segment.p_paddr + segment.p_filesz > kFlashSize) {
-      cannot(board, "a segment of " + path + " lies outside the flash");
+    if (segment.p_paddr < base || segment.p_paddr + segment.p_filesz > base + size) {
+      cannot(board, "a segment of " + path + " lies outside its memory");
     }
-    size_t size = 0;
-    const char* bytes = elf_rawfile(elf, &size);
-    std::memcpy(image.flash.data() + segment.p_paddr, bytes + segment.p_offset, segment.p_filesz);
+    size_t fileSize = 0;
+    const char* bytes = elf_rawfile(elf, &fileSize);
+    std::memcpy(image.flash.data() + (segment.p_paddr - base), bytes + segment.p_offset, segment.p_filesz);
   }
   for (Elf_Scn* section = elf_nextscn(elf, nullptr); section != nullptr; section = elf_nextscn(elf, section)) {
     GElf_Shdr info;
     gelf_getshdr(section, &info);
-    if ((info.sh_flags & SHF_EXECINSTR) != 0 && info.sh_addr < kFlashSize) {
+    if ((info.sh_flags & SHF_EXECINSTR) != 0 && info.sh_addr >= base && info.sh_addr < base + size) {
       image.codeStarts.push_back(static_cast<uint32_t>(info.sh_addr));
       image.codeEnds.push_back(static_cast<uint32_t>(info.sh_addr + info.sh_size));
     }
@@ -138,7 +146,13 @@ Image loadImage(Board& board, const std::string& path) {
 
 class Emulator {
  public:
-  Emulator(Board& board, Image image) : board_(board), image_(std::move(image)) {}
+  Emulator(Board& board, Image image, std::optional<Image> rom)
+      : board_(board), image_(std::move(image)), rom_(std::move(rom)) {
+    if (rom_) {
+      // Fault messages name ROM operations too.
+      image_.functions.insert(rom_->functions.begin(), rom_->functions.end());
+    }
+  }
 
   [[noreturn]] void run();
 
@@ -215,6 +229,7 @@ class Emulator {
 
   Board& board_;
   Image image_;
+  std::optional<Image> rom_;
   uc_engine* uc_ = nullptr;
   uint32_t deepest_ = 0xFFFFFFFF;
   bool fpuChecked_ = false;
@@ -229,6 +244,10 @@ void Emulator::run() {
   uc_mem_map(uc_, 0, kFlashSize, UC_PROT_READ | UC_PROT_EXEC);
   uc_mem_write(uc_, 0, image_.flash.data(), kFlashSize);
   uc_mem_map(uc_, kSramBase, kSramSize, UC_PROT_READ | UC_PROT_WRITE);
+  if (rom_) {
+    uc_mem_map(uc_, kRomBase, kRomSize, UC_PROT_READ | UC_PROT_EXEC);
+    uc_mem_write(uc_, kRomBase, rom_->flash.data(), kRomSize);
+  }
   uc_mmio_map(uc_, kPeripheralBase, kPeripheralSize, onRead, reinterpret_cast<void*>(uintptr_t{kPeripheralBase}),
               onWrite, reinterpret_cast<void*>(uintptr_t{kPeripheralBase}));
   uc_mmio_map(uc_, kSystemBase, kSystemSize, onRead, reinterpret_cast<void*>(uintptr_t{kSystemBase}), onWrite,
@@ -414,9 +433,13 @@ void Emulator::sleep(uint32_t address) {
 
 }  // namespace
 
-void emulateImage(Board& board, const std::string& elfPath) {
+void emulateImage(Board& board, const std::string& elfPath, const std::string& romPath) {
   static Emulator* emulator = nullptr;  // lives until the run's process ends
-  emulator = new Emulator(board, loadImage(board, elfPath));
+  std::optional<Image> rom;
+  if (!romPath.empty() && access(romPath.c_str(), R_OK) == 0) {
+    rom = loadImage(board, romPath, kRomBase, kRomSize);
+  }
+  emulator = new Emulator(board, loadImage(board, elfPath, 0, kFlashSize), std::move(rom));
   emulator->run();
 }
 

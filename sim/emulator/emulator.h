@@ -12,7 +12,7 @@ class Board;
 
 // Runs the image (its ELF file; the flash contents are its loadable
 // sections) from reset on the board of this run, until the run's end or a
-// fault. Never returns.
-[[noreturn]] void emulateImage(Board& board, const std::string& elfPath);
+// fault, with the ROM image at 0x01000000 when there is one. Never returns.
+[[noreturn]] void emulateImage(Board& board, const std::string& elfPath, const std::string& romPath);
 
 }  // namespace sim

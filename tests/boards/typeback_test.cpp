@@ -51,4 +51,25 @@ TEST(Typeback, ByteArrivingWhileThePromptGoesOutIsEchoedInBetween) {
   EXPECT_NE(sent.find('Q'), std::string::npos);
 }
 
+TEST(Typeback, TheArmImageEchoesThroughTheRomAsTheHostBuildDoes) {
+  // The image calls the chip's ROM table; the emulated board's ROM holds the
+  // driver layer built for the chip, in the same layout.
+  Bench bench = imageBench();
+  bench.uart(0).send(milliseconds(5), "a");
+  bench.uart(0).send(milliseconds(10), std::string("xyz\0!", 5));
+  const auto host = runImage(bench, milliseconds(30));
+  const auto arm = runArmImage(bench, "boards/typeback/typeback.elf", milliseconds(30));
+  ASSERT_TRUE(arm.ok()) << arm.failure();
+  EXPECT_EQ(arm.sent(0), host.sent(0));
+  EXPECT_EQ(arm.interrupts(INT_UART0).size(), host.interrupts(INT_UART0).size());
+  const auto armFlashes = arm.pinChanges(PF2);
+  const auto hostFlashes = host.pinChanges(PF2);
+  ASSERT_EQ(armFlashes.size(), hostFlashes.size());
+  for (size_t index = 0; index < armFlashes.size(); ++index) {
+    EXPECT_EQ(armFlashes[index].value, hostFlashes[index].value);
+    EXPECT_NEAR(static_cast<double>(armFlashes[index].time), static_cast<double>(hostFlashes[index].time), 0.2e9)
+        << index;
+  }
+}
+
 }  // namespace
