@@ -439,7 +439,9 @@ void Board::peerRecord(unsigned uart, std::string text) {
 }
 
 void Board::fault(const std::string& what) {
-  timeline_.texts.push_back(what);
+  auto where = std::move(faultContext_);
+  faultContext_ = nullptr;
+  timeline_.texts.push_back(where ? what + where() : what);
   record(RecordKind::Fault, 0, 0, static_cast<uint32_t>(timeline_.texts.size() - 1));
   finish();
 }

@@ -324,6 +324,8 @@ class Board {
   // A loop that only an interrupt can leave, with none takeable: on to the
   // next event.
   void idleToNextEvent() { skipToNextEvent(); }
+  // Where the processor stood, added to every fault's report.
+  void faultContext(std::function<std::string()> where) { faultContext_ = std::move(where); }
   // Called once as the run ends, before its timeline is handed over.
   void beforeFinish(std::function<void()> last) { beforeFinish_ = std::move(last); }
 
@@ -391,6 +393,7 @@ class Board {
   bool primask_ = false;
   bool emulated_ = false;
   std::function<void()> beforeFinish_;
+  std::function<std::string()> faultContext_;
   uint32_t vtor_ = 0;
   std::array<uint64_t, 3> enabled_{};
   std::array<uint64_t, 3> pending_{};

@@ -85,6 +85,18 @@ Image loadImage(Board& board, const std::string& path, uint32_t base, uint32_t s
   Image image;
   image.base = base;
   image.flash.assign(size, 0xFF);
+  // A flat binary, as the flash programmer takes it: no symbols.
+  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bin") == 0) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+      cannot(board, "cannot open " + path);
+    }
+    const size_t read = std::fread(image.flash.data(), 1, size, file);
+    std::fclose(file);
+    image.codeStarts.push_back(base);
+    image.codeEnds.push_back(base + static_cast<uint32_t>(read));
+    return image;
+  }
   elf_version(EV_CURRENT);
   const int file = open(path.c_str(), O_RDONLY);
   if (file < 0) {
@@ -175,10 +187,13 @@ class Emulator {
       fault("stack frame at " + hex(address) + " lies outside the SRAM: the stack overflowed");
     }
   }
-  [[noreturn]] void fault(const std::string& what) {
+  // The PC and its function; in a register access the PC is the start of
+  // the block that made it.
+  std::string where() {
     const uint32_t pc = reg(UC_ARM_REG_PC);
-    board_.fault(what + " (PC " + hex(pc) + " in " + image_.symbolAt(pc) + ")");
+    return " (PC " + hex(pc) + " in " + image_.symbolAt(pc) + ")";
   }
+  [[noreturn]] void fault(const std::string& what) { board_.fault(what); }
 
   void deliver(unsigned deviceInterrupt, uint32_t returnAddress);
   void exceptionReturn();
@@ -253,6 +268,7 @@ void Emulator::run() {
   uc_mmio_map(uc_, kSystemBase, kSystemSize, onRead, reinterpret_cast<void*>(uintptr_t{kSystemBase}), onWrite,
               reinterpret_cast<void*>(uintptr_t{kSystemBase}));
   board_.emulate();
+  board_.faultContext([this] { return where(); });
 
   uc_hook hook;
   uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(onBlock), this, 1, 0);
