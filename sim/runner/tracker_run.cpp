@@ -2,7 +2,7 @@
 // bench would see: the console, the modem line, or the whole timeline.
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
-//               [--server HOST:PORT] [--timeline]
+//               [--server HOST:PORT] [--image ELF] [--timeline]
 //
 // The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
 // back, twice, with a GPS receiver on UART2 (first fix after 5 s, a few
@@ -13,6 +13,8 @@
 //             ringing and 15 s of talk once answered.
 // --radius M: the radius the bench's server answers, in metres (default 250).
 // --server HOST:PORT: the modem's HTTP requests go to a real report server.
+// --image ELF: the target build's ARM image on the emulated board, instead of
+//             the host build of the same firmware.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,6 +67,7 @@ int main(int argc, char** argv) {
   peers::PulseSensor(72).noise(40, 1).attach(bench);
   std::string radius = "250";
   std::string server;
+  std::string image;
   peers::CaretakerPhone phone;
   for (int index = 1; index < argc; ++index) {
     const std::string option = argv[index];
@@ -79,12 +82,14 @@ int main(int argc, char** argv) {
       radius = argv[++index];
     } else if (option == "--server" && hasValue) {
       server = argv[++index];
+    } else if (option == "--image" && hasValue) {
+      image = argv[++index];
     } else if (option == "--timeline") {
       timeline = true;
     } else {
       std::fprintf(stderr,
                    "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] "
-                   "[--server HOST:PORT] [--timeline]\n");
+                   "[--server HOST:PORT] [--image ELF] [--timeline]\n");
       return 2;
     }
   }
@@ -104,7 +109,7 @@ int main(int argc, char** argv) {
     });
   }
   modem.attach(bench);
-  const Outcome run = bench.run(ResetISR, end);
+  const Outcome run = image.empty() ? bench.run(ResetISR, end) : bench.runImage(image, end);
   if (timeline) {
     std::fputs(run.text().c_str(), stdout);
   } else {
@@ -125,6 +130,9 @@ int main(int argc, char** argv) {
       std::printf("%s  %s %s -> %d %s\n", formatTime(exchange.at).c_str(), exchange.request.method.c_str(),
                   exchange.request.url.c_str(), exchange.response.status,
                   shown(exchange.response.body).c_str());
+    }
+    if (const auto stack = run.stack()) {
+      std::printf("== stack: %u of %u bytes at the deepest ==\n", stack->first, stack->second);
     }
     std::printf("== ended at %s s ==\n", formatTime(run.end()).c_str());
   }

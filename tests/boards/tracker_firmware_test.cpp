@@ -2,7 +2,12 @@
 // from reset, and its handlers at work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/memmap.h"
+#include "sim/peers/gps_receiver.h"
+#include "sim/peers/pulse_sensor.h"
+#include "sim/peers/sim900.h"
 #include "tests/boards/image_run.h"
 
 namespace {
@@ -61,6 +66,79 @@ TEST(TrackerFirmware, TheArmImageBringsUpAndReportsAsTheHostBuildDoes) {
   EXPECT_EQ(arm.stack()->second, 0x600U);
   EXPECT_LT(arm.stack()->first, arm.stack()->second);
   EXPECT_GT(arm.stack()->first, 200U);
+}
+
+// The world of a tracker run: a SIM900 with the caretaker's phone, a GPS
+// receiver walking out of the circle and back, a pulse sensor.
+Bench worldBench(Time end) {
+  Bench bench = imageBench();
+  peers::CaretakerPhone phone;
+  phone.calls.push_back({seconds(200), seconds(20), seconds(15)});
+  peers::Sim900 modem;
+  modem.phone(phone).http([](const peers::HttpRequest& request) {
+    return peers::HttpResponse{200, request.method == "GET" ? "@250$" : "OK\n"};
+  });
+  modem.attach(bench);
+  const peers::Position home{41.015137, 28.979530};
+  const peers::Position away{home.latitude + 500 / (60 * 1.1515 * 1.609344 * 1000), home.longitude};
+  peers::GpsReceiver gps;
+  gps.walk({home, away, home, away}, 5).firstFixAfter(seconds(5));
+  gps.attach(bench, end);
+  peers::PulseSensor(72).attach(bench);
+  bench.press(PF4, seconds(100), milliseconds(300));
+  bench.press(PF4, seconds(205), milliseconds(300));
+  return bench;
+}
+
+TEST(TrackerFirmware, TheArmImageDoesTheTrackersWorkAsTheHostBuildDoes) {
+  // The emergency call, a ring answered by a press, the reports, the radius
+  // by HTTP, the alerts on leaving the circle and the HTTP report.
+  const Bench bench = worldBench(seconds(330));
+  const auto host = runImage(bench, seconds(330));
+  const auto arm = runArmImage(bench, "apps/tracker/tracker_firmware.elf", seconds(330));
+  ASSERT_TRUE(host.ok()) << host.failure();
+  ASSERT_TRUE(arm.ok()) << arm.failure();
+  const auto hostLog = peers::ModemLog::from(host);
+  const auto armLog = peers::ModemLog::from(arm);
+  EXPECT_EQ(arm.sent(4), host.sent(4));
+  ASSERT_EQ(armLog.inbox().size(), hostLog.inbox().size());
+  ASSERT_GE(armLog.inbox().size(), 9U);
+  size_t alerts = 0;
+  for (size_t index = 0; index < armLog.inbox().size(); ++index) {
+    EXPECT_EQ(armLog.inbox()[index].text, hostLog.inbox()[index].text);
+    EXPECT_NEAR(static_cast<double>(armLog.inbox()[index].at), static_cast<double>(hostLog.inbox()[index].at), 0.05e12);
+    alerts += armLog.inbox()[index].text == "The target went beyond the limits.\r";
+  }
+  EXPECT_EQ(alerts, 2U);
+  ASSERT_EQ(armLog.calls.size(), 2U);
+  EXPECT_TRUE(armLog.calls[0].outgoing);
+  EXPECT_EQ(armLog.calls[0].outcome, "talked");
+  EXPECT_FALSE(armLog.calls[1].outgoing);
+  EXPECT_EQ(armLog.calls[1].outcome, "talked");
+  ASSERT_EQ(armLog.http.size(), 2U);
+  EXPECT_EQ(armLog.http[0].request.method, "GET");
+  EXPECT_EQ(armLog.http[1].request.method, "POST");
+  EXPECT_EQ(armLog.http[1].request.body, hostLog.http[1].request.body);
+  // Each source's interrupts at the same times, within 2 ms and 0.1 %:
+  // sources whose requests come close together may take turns differently.
+  for (unsigned vector : {INT_UART4, INT_TIMER0A, INT_TIMER1A, INT_GPIOF, INT_UART2}) {
+    const auto armEntries = arm.interrupts(vector);
+    const auto hostEntries = host.interrupts(vector);
+    ASSERT_NEAR(static_cast<double>(armEntries.size()), static_cast<double>(hostEntries.size()), 1.0) << vector;
+    for (size_t index = 0; index < std::min(armEntries.size(), hostEntries.size()); ++index) {
+      const double expected = static_cast<double>(hostEntries[index]);
+      ASSERT_NEAR(static_cast<double>(armEntries[index]), expected, 2e9 + 1e-3 * expected) << vector << " " << index;
+    }
+  }
+}
+
+TEST(TrackerFirmware, AnHourOfTheArmImageStaysWithinItsStack) {
+  const auto arm = runArmImage(worldBench(seconds(3600)), "apps/tracker/tracker_firmware.elf", seconds(3600));
+  ASSERT_TRUE(arm.ok()) << arm.failure();
+  ASSERT_TRUE(arm.stack());
+  EXPECT_EQ(arm.stack()->second, 0x600U);
+  EXPECT_LT(arm.stack()->first, arm.stack()->second);
+  EXPECT_GE(peers::ModemLog::from(arm).inbox().size(), 89U);
 }
 
 }  // namespace
