@@ -177,3 +177,40 @@ BENCHMARK(TrackerHourWithModemAndPhone)->Unit(benchmark::kMillisecond)->UseRealT
 BENCHMARK(TrackerHourWithModemPhoneAndGps)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
+
+namespace {
+
+// The tracker's ARM image over the same hour on the emulated board, beside
+// the host build's hour above; and the emulator's instructions a second.
+void ArmTrackerHourWithModemPhoneAndGps(benchmark::State& state) {
+  Bench bench;
+  peers::CaretakerPhone phone;
+  phone.calls.push_back({seconds(600), seconds(20), seconds(30)});
+  phone.texts.push_back({seconds(1200), "@400$"});
+  peers::Sim900 modem;
+  modem.phone(phone).http([](const peers::HttpRequest& request) {
+    return peers::HttpResponse{200, request.method == "GET" ? "@250$" : "OK"};
+  });
+  modem.attach(bench);
+  const peers::Position home{41.015137, 28.979530};
+  peers::GpsReceiver gps;
+  gps.walk({home, {home.latitude + 0.005, home.longitude}, home}, 1.4).noise(3, 1);
+  gps.attach(bench, seconds(3600));
+  peers::PulseSensor(72).attach(bench);
+  bench.press(PF4, seconds(1800), milliseconds(200));
+  uint64_t halfwords = 0;
+  for (auto _ : state) {
+    const auto run = bench.runImage(TARGET_BUILD_DIR "/apps/tracker/tracker_firmware.elf", seconds(3600));
+    if (peers::ModemLog::from(run).sent.size() < 80) {
+      state.SkipWithError(run.ok() ? "the reports did not go out" : run.failure().c_str());
+    }
+    halfwords += run.executedHalfwords();
+    state.PauseTiming();
+    reportRate(state, run);
+    state.ResumeTiming();
+  }
+  state.counters["halfwords_per_s"] = benchmark::Counter(static_cast<double>(halfwords), benchmark::Counter::kIsRate);
+}
+BENCHMARK(ArmTrackerHourWithModemPhoneAndGps)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace

@@ -175,6 +175,8 @@ class Outcome {
   [[nodiscard]] Time end() const;
   // An emulated image's deepest stack and its stack's size, in bytes.
   [[nodiscard]] std::optional<std::pair<uint32_t, uint32_t>> stack() const;
+  // An emulated image's halfwords of code executed (0 for a host build).
+  [[nodiscard]] uint64_t executedHalfwords() const;
 
  private:
   Timeline timeline_;

@@ -319,6 +319,11 @@ class Board {
   // Foreground cycles, stopping early at the first event that makes an
   // interrupt takeable; the cycles spent.
   uint64_t advanceUnlessInterrupted(uint64_t cycles, bool primask);
+  // Whole cycles until the next event or the run's end.
+  uint64_t cyclesToNextEvent() const {
+    const Time next = events_.empty() || events_.top().when > end_ ? end_ : events_.top().when;
+    return cycle_ == 0 || next <= now_ ? 0 : (next - now_ + cycle_ - 1) / cycle_;
+  }
   // WFI: until an interrupt is pending and enabled (PRIMASK aside).
   void sleepUntilInterrupt();
   // A loop that only an interrupt can leave, with none takeable: on to the
@@ -344,6 +349,7 @@ class Board {
   void record(RecordKind kind, uint8_t unit, uint16_t value, uint32_t detail = 0);
   void note(std::string text);
   void peerRecord(unsigned uart, std::string text);
+  void executedRecord(uint64_t halfwords);
   [[noreturn]] void fault(const std::string& what);
 
   Gpio& gpio(unsigned port) { return *gpio_[port]; }

@@ -360,6 +360,15 @@ std::optional<std::pair<uint32_t, uint32_t>> Outcome::stack() const {
   return std::nullopt;
 }
 
+uint64_t Outcome::executedHalfwords() const {
+  for (const Record& record : timeline_.records) {
+    if (record.kind == RecordKind::Executed) {
+      return std::stoull(timeline_.texts.at(record.detail));
+    }
+  }
+  return 0;
+}
+
 Time Outcome::end() const { return timeline_.records.empty() ? 0 : timeline_.records.back().time; }
 
 // For entry programs.

@@ -61,6 +61,8 @@ std::string Timeline::line(const Record& record) const {
     case RecordKind::Stack:
       return time + " stack deepest " + std::to_string(record.value) + " of " + std::to_string(record.detail) +
              " bytes";
+    case RecordKind::Executed:
+      return time + " executed " + texts.at(record.detail) + " halfwords of code";
     case RecordKind::Peer:
       return time + " " + uart + " peer " + texts.at(record.detail);
     case RecordKind::Ended:

@@ -22,6 +22,7 @@ enum class RecordKind : uint8_t {
   Note,           // detail indexes the texts
   Peer,           // the device on UART unit recorded the text detail indexes
   Stack,          // an emulated image's deepest stack: value bytes of a stack of detail bytes
+  Executed,       // an emulated image's halfwords of code executed, the text detail indexes
   Ended,          // the run reached its end time
 };
 

@@ -32,6 +32,7 @@ constexpr uint32_t kExceptionExit = 8;  // Unicorn's interrupt number for an EXC
 constexpr uint32_t kFpca = 1U << 2;
 constexpr uint16_t kWfi = 0xBF30;
 constexpr uint16_t kBranchToSelf = 0xE7FE;
+constexpr uint32_t kStackPaint = 0x5A5AA5A5;
 
 std::string hex(uint64_t value) {
   char text[24];
@@ -201,10 +202,8 @@ class Emulator {
   void delay(uint32_t address);
   void sleep(uint32_t address);
   bool usesFpu(uint32_t address, uint32_t size);
-  void watchStack() {
-    const uint32_t sp = reg(UC_ARM_REG_SP);
-    deepest_ = sp < deepest_ ? sp : deepest_;
-  }
+  [[nodiscard]] uint16_t code(uint32_t address) const;
+  int takeable();
 
   static void onBlock(uc_engine*, uint64_t address, uint32_t size, void* self) {
     static_cast<Emulator*>(self)->block(static_cast<uint32_t>(address), size);
@@ -234,19 +233,43 @@ class Emulator {
     static_cast<Emulator*>(self)->fault(std::string(type == UC_MEM_WRITE_PROT ? "write to flash" : "execution from SRAM") +
                                         " at " + hex(address));
   }
+  // A register access happens at its time: the code's cycles before it are
+  // counted first.
   static uint64_t onRead(uc_engine*, uint64_t offset, unsigned size, void* base) {
-    return board().read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), size);
+    active->flushCycles();
+    const uint32_t value = board().read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), size);
+    active->nextEventCycles_ = board().cyclesToNextEvent();
+    return value;
   }
   static void onWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* base) {
+    active->flushCycles();
     board().write(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), static_cast<uint32_t>(value),
                   size);
+    active->nextEventCycles_ = board().cyclesToNextEvent();
   }
+
+  // The code's cycles go to the board in one piece whenever time matters:
+  // at an event, a register access, a wait, an exception.
+  void flushCycles() {
+    if (cycles_ != 0) {
+      board_.advanceCycles(cycles_);
+      cycles_ = 0;
+    }
+    nextEventCycles_ = board_.cyclesToNextEvent();
+  }
+
+ public:
+  static inline Emulator* active = nullptr;
+
+ private:
+  uint64_t cycles_ = 0;
+  uint64_t nextEventCycles_ = 0;
 
   Board& board_;
   Image image_;
   std::optional<Image> rom_;
   uc_engine* uc_ = nullptr;
-  uint32_t deepest_ = 0xFFFFFFFF;
+  uint64_t halfwords_ = 0;
   bool fpuChecked_ = false;
   std::unordered_map<uint32_t, bool> fpuBlocks_;
 };
@@ -290,11 +313,26 @@ void Emulator::run() {
     }
   }
 
-  // The deepest the stack went, below its top at entry 0.
+  // The stack, from the start of the SRAM up to its top at entry 0, is
+  // painted; the deepest it went is the lowest word no longer painted.
   const uint32_t stackTop = word(0);
+  if (stackTop > kSramBase && stackTop <= kSramBase + kSramSize) {
+    const std::vector<uint32_t> paint((stackTop - kSramBase) / 4, kStackPaint);
+    uc_mem_write(uc_, kSramBase, paint.data(), paint.size() * 4);
+  }
   board_.beforeFinish([this, stackTop] {
-    const uint32_t used = deepest_ < stackTop ? stackTop - deepest_ : 0;
+    uint32_t deepest = stackTop;
+    for (uint32_t address = kSramBase; address < stackTop; address += 4) {
+      uint32_t value = 0;
+      uc_mem_read(uc_, address, &value, 4);
+      if (value != kStackPaint) {
+        deepest = address;
+        break;
+      }
+    }
+    const uint32_t used = stackTop - deepest;
     board_.record(RecordKind::Stack, 0, static_cast<uint16_t>(used), stackTop - kSramBase);
+    board_.executedRecord(halfwords_);
   });
   // Reset: the stack pointer from entry 0, the reset handler from entry 1.
   setReg(UC_ARM_REG_SP, stackTop);
@@ -305,16 +343,34 @@ void Emulator::run() {
   fault(std::string("the emulator stopped: ") + uc_strerror(error));
 }
 
+// The halfword of code at an address, from our copy of the flash or ROM.
+uint16_t Emulator::code(uint32_t address) const {
+  const Image* memory = address < kFlashSize ? &image_ : rom_ && address >= kRomBase ? &*rom_ : nullptr;
+  uint16_t halfword = 0;
+  if (memory != nullptr && address - memory->base + 2 <= memory->flash.size()) {
+    std::memcpy(&halfword, memory->flash.data() + (address - memory->base), 2);
+  }
+  return halfword;
+}
+
+// The interrupt to take now: PRIMASK is read only when one is pending.
+int Emulator::takeable() {
+  if (board_.takeableInterrupt(false) < 0) {
+    return -1;
+  }
+  return board_.takeableInterrupt((reg(UC_ARM_REG_PRIMASK) & 1U) != 0);
+}
+
 void Emulator::block(uint32_t address, uint32_t size) {
-  watchStack();
   // A branch to itself: only an interrupt can leave it.
-  uint16_t first = 0;
-  if (size == 2 && uc_mem_read(uc_, address, &first, 2) == UC_ERR_OK && first == kBranchToSelf) {
-    const int interrupt = board_.takeableInterrupt((reg(UC_ARM_REG_PRIMASK) & 1U) != 0);
+  if (size == 2 && code(address) == kBranchToSelf) {
+    const int interrupt = takeable();
     if (interrupt >= 0) {
       deliver(static_cast<unsigned>(interrupt), address);
     } else {
+      flushCycles();
       board_.idleToNextEvent();
+      nextEventCycles_ = board_.cyclesToNextEvent();
     }
     return;
   }
@@ -325,13 +381,17 @@ void Emulator::block(uint32_t address, uint32_t size) {
       fault("a floating-point instruction at " + hex(address) + " before CPACR gave access to the FPU");
     }
   }
-  const int interrupt = board_.takeableInterrupt((reg(UC_ARM_REG_PRIMASK) & 1U) != 0);
+  const int interrupt = takeable();
   if (interrupt >= 0) {
     deliver(static_cast<unsigned>(interrupt), address);
     return;
   }
   // One cycle a halfword of code, as a first model of the core's timing.
-  board_.advanceCycles(size / 2);
+  halfwords_ += size / 2;
+  cycles_ += size / 2;
+  if (cycles_ >= nextEventCycles_) {
+    flushCycles();
+  }
 }
 
 // A coprocessor 10/11 instruction (VFP) among the block's 32-bit
@@ -360,6 +420,7 @@ bool Emulator::usesFpu(uint32_t address, uint32_t size) {
 }
 
 void Emulator::deliver(unsigned deviceInterrupt, uint32_t returnAddress) {
+  flushCycles();
   const unsigned vector = deviceInterrupt + 16;
   const uint32_t handler = word(board_.vtor() + 4 * vector);
   if (handler == 0) {
@@ -391,11 +452,12 @@ void Emulator::deliver(unsigned deviceInterrupt, uint32_t returnAddress) {
   setReg(UC_ARM_REG_XPSR, (xpsr & 0xF8000000U) | (1U << 24) | vector);
   setReg(UC_ARM_REG_APSR_NZCV, reg(UC_ARM_REG_APSR_NZCV));
   setReg(UC_ARM_REG_PC, handler | 1U);
-  watchStack();
   board_.exceptionEntered(deviceInterrupt);
+  nextEventCycles_ = board_.cyclesToNextEvent();
 }
 
 void Emulator::exceptionReturn() {
+  flushCycles();
   const uint32_t excReturn = reg(UC_ARM_REG_PC) | 1U;
   const bool floating = (excReturn & 0x10U) == 0;
   const uint32_t sp = reg(UC_ARM_REG_SP);
@@ -419,13 +481,16 @@ void Emulator::exceptionReturn() {
   setReg(UC_ARM_REG_APSR_NZCV, xpsr & 0xF0000000U);
   setReg(UC_ARM_REG_PC, returnAddress | 1U);
   board_.exceptionReturned();
+  nextEventCycles_ = board_.cyclesToNextEvent();
 }
 
 void Emulator::delay(uint32_t address) {
+  flushCycles();
   const uint32_t passes = reg(UC_ARM_REG_R0);
   const uint64_t cycles = 3 * (passes != 0 ? uint64_t{passes} : (uint64_t{1} << 32));
   const bool primask = (reg(UC_ARM_REG_PRIMASK) & 1U) != 0;
   const uint64_t spent = board_.advanceUnlessInterrupted(cycles, primask);
+  nextEventCycles_ = board_.cyclesToNextEvent();
   if (spent >= cycles) {
     setReg(UC_ARM_REG_R0, 0);
     setReg(UC_ARM_REG_PC, reg(UC_ARM_REG_LR) | 1U);
@@ -438,8 +503,10 @@ void Emulator::delay(uint32_t address) {
 }
 
 void Emulator::sleep(uint32_t address) {
+  flushCycles();
   board_.sleepUntilInterrupt();
-  const int interrupt = board_.takeableInterrupt((reg(UC_ARM_REG_PRIMASK) & 1U) != 0);
+  nextEventCycles_ = board_.cyclesToNextEvent();
+  const int interrupt = takeable();
   if (interrupt >= 0) {
     deliver(static_cast<unsigned>(interrupt), address + 2);
   } else {
@@ -456,6 +523,7 @@ void emulateImage(Board& board, const std::string& elfPath, const std::string& r
     rom = loadImage(board, romPath, kRomBase, kRomSize);
   }
   emulator = new Emulator(board, loadImage(board, elfPath, 0, kFlashSize), std::move(rom));
+  Emulator::active = emulator;
   emulator->run();
 }
 
