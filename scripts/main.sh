@@ -23,3 +23,9 @@ scripts/size_report.sh build/tm4c123
 echo
 echo "== the tracker on the simulated board, 330 virtual seconds =="
 build/host/sim/tracker_run --seconds 330 --press 100 --ring 200 --press 205 | grep -v -E '^[0-9]+$|^$'
+
+# The same world with the ARM image on the emulated board.
+echo
+echo "== the ARM image on the emulated board, the same 330 virtual seconds =="
+build/host/sim/tracker_run --image build/tm4c123/apps/tracker/tracker_firmware.elf --seconds 330 \
+  --press 100 --ring 200 --press 205 | sed -n '/== the caretaker/,$p'
