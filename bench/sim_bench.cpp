@@ -134,7 +134,7 @@ namespace {
 // caretaker's phone: the radius, the reports every 40 s, the HTTP report
 // every 5 minutes, calls both ways and a text; with the GPS receiver's
 // 140 bytes a second on UART2 too, when walking.
-void TrackerHour(benchmark::State& state, bool walking) {
+Bench trackerHourBench(bool walking) {
   Bench bench;
   peers::CaretakerPhone phone;
   phone.calls.push_back({seconds(600), seconds(20), seconds(30)});
@@ -152,6 +152,11 @@ void TrackerHour(benchmark::State& state, bool walking) {
   }
   peers::PulseSensor(72).attach(bench);
   bench.press(PF4, seconds(1800), milliseconds(200));
+  return bench;
+}
+
+void TrackerHour(benchmark::State& state, bool walking) {
+  const Bench bench = trackerHourBench(walking);
   for (auto _ : state) {
     const auto run = bench.run(
         [] {
@@ -183,21 +188,7 @@ namespace {
 // The tracker's ARM image over the same hour on the emulated board, beside
 // the host build's hour above; and the emulator's instructions a second.
 void ArmTrackerHourWithModemPhoneAndGps(benchmark::State& state) {
-  Bench bench;
-  peers::CaretakerPhone phone;
-  phone.calls.push_back({seconds(600), seconds(20), seconds(30)});
-  phone.texts.push_back({seconds(1200), "@400$"});
-  peers::Sim900 modem;
-  modem.phone(phone).http([](const peers::HttpRequest& request) {
-    return peers::HttpResponse{200, request.method == "GET" ? "@250$" : "OK"};
-  });
-  modem.attach(bench);
-  const peers::Position home{41.015137, 28.979530};
-  peers::GpsReceiver gps;
-  gps.walk({home, {home.latitude + 0.005, home.longitude}, home}, 1.4).noise(3, 1);
-  gps.attach(bench, seconds(3600));
-  peers::PulseSensor(72).attach(bench);
-  bench.press(PF4, seconds(1800), milliseconds(200));
+  const Bench bench = trackerHourBench(true);
   uint64_t halfwords = 0;
   for (auto _ : state) {
     const auto run = bench.runImage(TARGET_BUILD_DIR "/apps/tracker/tracker_firmware.elf", seconds(3600));
