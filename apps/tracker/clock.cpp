@@ -8,10 +8,13 @@ namespace {
 
 uint32_t lastCount = 0xFFFFFFFF;
 uint64_t elapsed = 0;
+// The processor clock, set once by the bring-up before the clock starts.
+uint32_t cyclesPerSecond = 1;
 
 }  // namespace
 
 void clockConfig() {
+  cyclesPerSecond = SysCtlClockGet();
   SysCtlPeripheralEnable(SYSCTL_PERIPH_TIMER3);
   TimerConfigure(TIMER3_BASE, TIMER_CFG_PERIODIC);
   TimerLoadSet(TIMER3_BASE, TIMER_A, 0xFFFFFFFF);
@@ -32,6 +35,8 @@ uint64_t clockCycles() {
   return cycles;
 }
 
-uint32_t clockSeconds() { return static_cast<uint32_t>(clockCycles() / SysCtlClockGet()); }
+uint32_t clockSeconds() { return static_cast<uint32_t>(clockCycles() / cyclesPerSecond); }
+
+uint64_t clockCyclesIn(uint32_t seconds) { return static_cast<uint64_t>(seconds) * cyclesPerSecond; }
 
 }  // namespace entry

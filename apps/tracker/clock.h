@@ -12,5 +12,7 @@ void clockConfig();
 [[nodiscard]] uint64_t clockCycles();
 // Whole seconds since clockConfig.
 [[nodiscard]] uint32_t clockSeconds();
+// The cycles of that many seconds at the clock set before clockConfig.
+[[nodiscard]] uint64_t clockCyclesIn(uint32_t seconds);
 
 }  // namespace entry

@@ -27,25 +27,41 @@ bool damaged = false;
 uint32_t pausesSeen = 0;
 
 volatile uint32_t fixes = 0;
+position::Fix lastFix{};
 bool referenceSet = false;
 uint64_t lastFixAt = 0;
 
 void takeFix(const position::Fix& fix) {
+  const uint64_t now = clockCycles();
+  // The same place again (a receiver sends RMC and GGA of each second) is
+  // no new fix: it only keeps the fix alive, and the geofence is not asked
+  // again for it.
+  if (fixes != 0 && fix.latitude == lastFix.latitude && fix.longitude == lastFix.longitude) {
+    const bool wasDisabled = IntMasterDisable();
+    tracker::gpsFlagControl = 1;
+    lastFixAt = now;
+    if (!wasDisabled) {
+      IntMasterEnable();
+    }
+    return;
+  }
   const position::PositionText latitude = position::formatDegrees(fix.latitude);
   const position::PositionText longitude = position::formatDegrees(fix.longitude);
-  const uint64_t now = clockCycles();
+  const double latitudeDegrees = fix.latitude / kUnitsPerDegree;
+  const double longitudeDegrees = fix.longitude / kUnitsPerDegree;
   // Both texts and the coordinates change together: no handler and no
   // foreground copy sees half of an old and half of a new position.
   const bool wasDisabled = IntMasterDisable();
   std::memcpy(latitudeResult, latitude.text, sizeof latitudeResult);
   std::memcpy(longitudeResult, longitude.text, sizeof longitudeResult);
-  setCurrentPosition(fix.latitude / kUnitsPerDegree, fix.longitude / kUnitsPerDegree);
+  setCurrentPosition(latitudeDegrees, longitudeDegrees);
   if (!referenceSet) {
-    setReferencePosition(fix.latitude / kUnitsPerDegree, fix.longitude / kUnitsPerDegree);
+    setReferencePosition(latitudeDegrees, longitudeDegrees);
     referenceSet = true;
   }
   tracker::gpsFlagControl = 1;
   lastFixAt = now;
+  lastFix = fix;
   fixes = fixes + 1;
   if (!wasDisabled) {
     IntMasterEnable();
@@ -124,7 +140,7 @@ uint32_t positionFixes() { return fixes; }
 void positionWatch() {
   const bool wasDisabled = IntMasterDisable();
   const uint64_t now = clockCycles();
-  const uint64_t timeout = static_cast<uint64_t>(settings::kFixTimeoutSeconds) * SysCtlClockGet();
+  const uint64_t timeout = clockCyclesIn(settings::kFixTimeoutSeconds);
   if (tracker::gpsFlagControl != 0 && now - lastFixAt > timeout) {
     tracker::gpsFlagControl = 0;
   }
