@@ -33,34 +33,34 @@ bool isDigit(char character) { return character >= '0' && character <= '9'; }
 
 bool isUpper(char character) { return character >= 'A' && character <= 'Z'; }
 
-// The comma-separated fields of a sentence body; field 0 is the address.
+// The comma-separated fields of a sentence body, split once; field 0 is the
+// address. A body with more fields than a sentence of ours has keeps the
+// count but not the extra fields.
 class Fields {
  public:
-  explicit Fields(std::string_view body) : body_(body) {}
-
-  [[nodiscard]] size_t count() const {
-    size_t fields = 1;
-    for (char character : body_) {
-      fields += character == ',' ? 1 : 0;
+  explicit Fields(std::string_view body) {
+    size_t start = 0;
+    for (size_t at = 0; at <= body.size(); ++at) {
+      if (at == body.size() || body[at] == ',') {
+        if (count_ < kKept) {
+          fields_[count_] = slice(body, start, at - start);
+        }
+        ++count_;
+        start = at + 1;
+      }
     }
-    return fields;
   }
 
+  [[nodiscard]] size_t count() const { return count_; }
+
   [[nodiscard]] std::string_view operator[](size_t index) const {
-    size_t start = 0;
-    for (size_t field = 0; field < index; ++field) {
-      const size_t comma = body_.find(',', start);
-      if (comma == std::string_view::npos) {
-        return {};
-      }
-      start = comma + 1;
-    }
-    const size_t end = body_.find(',', start);
-    return slice(body_, start, end == std::string_view::npos ? std::string_view::npos : end - start);
+    return index < count_ && index < kKept ? fields_[index] : std::string_view{};
   }
 
  private:
-  std::string_view body_;
+  static constexpr size_t kKept = 16;
+  std::string_view fields_[kKept];
+  size_t count_ = 0;
 };
 
 // ddmm.mmmm (latitude, 2 degree digits) or dddmm.mmmm (longitude, 3), with
