@@ -7,7 +7,7 @@ packages=(cmake g++ make python3 pkg-config libgtest-dev libgmock-dev libbenchma
           gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib
           binutils-arm-none-eabi
           libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libunicorn-dev libelf-dev
-          chromium chromium-driver)
+          chromium chromium-driver sigrok-cli)
 
 missing=()
 for package in "${packages[@]}"; do

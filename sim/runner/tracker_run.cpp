@@ -2,7 +2,7 @@
 // bench would see: the console, the modem line, or the whole timeline.
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
-//               [--server HOST:PORT] [--image ELF] [--timeline]
+//               [--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]
 //
 // The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
 // back, twice, with a GPS receiver on UART2 (first fix after 5 s, a few
@@ -15,9 +15,12 @@
 // --server HOST:PORT: the modem's HTTP requests go to a real report server.
 // --image ELF: the target build's ARM image on the emulated board, instead of
 //             the host build of the same firmware.
+// --vcd FILE: the LEDs, the button and the UART lines at bit level as a
+//             waveform (Value Change Dump).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "boards/startup/vector_table.h"
@@ -25,6 +28,7 @@
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
+#include "sim/runner/waveform.h"
 #include "sim/sim.h"
 
 namespace {
@@ -68,6 +72,7 @@ int main(int argc, char** argv) {
   std::string radius = "250";
   std::string server;
   std::string image;
+  std::string vcd;
   peers::CaretakerPhone phone;
   for (int index = 1; index < argc; ++index) {
     const std::string option = argv[index];
@@ -84,12 +89,14 @@ int main(int argc, char** argv) {
       server = argv[++index];
     } else if (option == "--image" && hasValue) {
       image = argv[++index];
+    } else if (option == "--vcd" && hasValue) {
+      vcd = argv[++index];
     } else if (option == "--timeline") {
       timeline = true;
     } else {
       std::fprintf(stderr,
                    "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] "
-                   "[--server HOST:PORT] [--image ELF] [--timeline]\n");
+                   "[--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]\n");
       return 2;
     }
   }
@@ -110,6 +117,11 @@ int main(int argc, char** argv) {
   }
   modem.attach(bench);
   const Outcome run = image.empty() ? bench.run(ResetISR, end) : bench.runImage(image, end);
+  if (!vcd.empty()) {
+    std::ofstream file(vcd);
+    // The console, the GPS receiver, the modem and the camera link.
+    writeWaveform(file, run, {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}}, bench.pinChanges()});
+  }
   if (timeline) {
     std::fputs(run.text().c_str(), stdout);
   } else {

@@ -1,0 +1,109 @@
+// The waveform of a run, read back by a decoder we did not write: sigrok's
+// UART decoder (sigrok-cli) takes the Value Change Dump and must find the
+// same bytes on each line that the run recorded.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "platform/driverlib.h"
+#include "sim/runner/waveform.h"
+#include "sim/sim.h"
+
+namespace {
+
+using namespace sim;
+
+constexpr const char* kSigrok = "/usr/bin/sigrok-cli";
+
+// The bytes sigrok's UART decoder finds on a channel of the dump.
+std::string decode(const std::string& vcd, const std::string& channel, uint32_t baud) {
+  const std::string command = std::string(kSigrok) + " -I vcd -i " + vcd + " -P uart:rx=" + channel +
+                              ":baudrate=" + std::to_string(baud) + ":format=hex -A uart=rx-data 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string bytes;
+  char line[256];
+  while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
+    unsigned value = 0;
+    if (std::sscanf(line, "uart-1: %x", &value) == 1) {
+      bytes.push_back(static_cast<char>(value));
+    }
+  }
+  if (pipe != nullptr) {
+    pclose(pipe);
+  }
+  return bytes;
+}
+
+TEST(Waveform, ADecoderFindsTheRunsBytesOnEachLineAndThePinChanges) {
+  ASSERT_EQ(access(kSigrok, X_OK), 0) << "scripts/deps.sh installs sigrok-cli";
+  Bench bench;
+  bench.uart(4).baud(9600).send(milliseconds(2), std::string("\r\nRING\r\n\0\xFF", 10));
+  bench.press(PF4, milliseconds(5), milliseconds(3));
+  const auto run = bench.run(
+      [] {
+        SysCtlClockSet(SYSCTL_SYSDIV_4 | SYSCTL_USE_PLL | SYSCTL_OSC_MAIN | SYSCTL_XTAL_16MHZ);
+        SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOA);
+        SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOC);
+        SysCtlPeripheralEnable(SYSCTL_PERIPH_GPIOF);
+        SysCtlPeripheralEnable(SYSCTL_PERIPH_UART0);
+        SysCtlPeripheralEnable(SYSCTL_PERIPH_UART4);
+        GPIOPinTypeUART(GPIO_PORTA_BASE, GPIO_PIN_0 | GPIO_PIN_1);
+        GPIOPinConfigure(GPIO_PA0_U0RX);
+        GPIOPinConfigure(GPIO_PA1_U0TX);
+        GPIOPinTypeUART(GPIO_PORTC_BASE, GPIO_PIN_4 | GPIO_PIN_5);
+        GPIOPinConfigure(GPIO_PC4_U4RX);
+        GPIOPinConfigure(GPIO_PC5_U4TX);
+        GPIOPinTypeGPIOOutput(GPIO_PORTF_BASE, GPIO_PIN_1);
+        const uint32_t frame = UART_CONFIG_WLEN_8 | UART_CONFIG_STOP_ONE | UART_CONFIG_PAR_NONE;
+        UARTConfigSetExpClk(UART0_BASE, SysCtlClockGet(), 115200, frame);
+        UARTConfigSetExpClk(UART4_BASE, SysCtlClockGet(), 9600, frame);
+        for (char byte : std::string("Hello \x01\x80\xFF\n", 10)) {
+          UARTCharPut(UART0_BASE, static_cast<unsigned char>(byte));
+        }
+        for (char byte : std::string("AT\r\n")) {
+          UARTCharPut(UART4_BASE, static_cast<unsigned char>(byte));
+        }
+        GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_1, GPIO_PIN_1);
+        runUntil(milliseconds(10));
+        GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_1, 0);
+        runUntil(milliseconds(30));
+        while (UARTCharsAvail(UART4_BASE)) {
+          (void)UARTCharGetNonBlocking(UART4_BASE);
+        }
+      },
+      milliseconds(40));
+  ASSERT_TRUE(run.ok()) << run.failure();
+
+  std::string pattern = (std::filesystem::temp_directory_path() / "waveform-XXXXXX").string();
+  const std::filesystem::path folder = mkdtemp(pattern.data());
+  const std::string vcd = (folder / "run.vcd").string();
+  {
+    std::ofstream file(vcd);
+    writeWaveform(file, run, {{{0, 115200}, {4, 9600}}, bench.pinChanges()});
+  }
+  EXPECT_EQ(decode(vcd, "UART0_TX", 115200), run.sent(0));
+  EXPECT_EQ(run.sent(0), std::string("Hello \x01\x80\xFF\n", 10));
+  EXPECT_EQ(decode(vcd, "UART4_TX", 9600), "AT\r\n");
+  EXPECT_EQ(decode(vcd, "UART4_RX", 9600), std::string("\r\nRING\r\n\0\xFF", 10));
+
+  // The pins: PF1 up at about 1.2 ms and down at 10 ms, the button down at
+  // 5 ms and up 3 ms later.
+  std::ifstream file(vcd);
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string dump = text.str();
+  EXPECT_NE(dump.find("$var wire 1 ! PF1 $end"), std::string::npos) << dump.substr(0, 400);
+  EXPECT_NE(dump.find("$var wire 1 \" PF4 $end"), std::string::npos) << dump.substr(0, 400);
+  EXPECT_NE(dump.find("#5000000\n0\"\n"), std::string::npos);
+  EXPECT_NE(dump.find("#8000000\n1\"\n"), std::string::npos);
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
