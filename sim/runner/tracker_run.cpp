@@ -3,6 +3,7 @@
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]
+//   tracker_run --scenario FILE --out FOLDER
 //
 // The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
 // back, twice, with a GPS receiver on UART2 (first fix after 5 s, a few
@@ -17,6 +18,9 @@
 //             the host build of the same firmware.
 // --vcd FILE: the LEDs, the button and the UART lines at bit level as a
 //             waveform (Value Change Dump).
+// --scenario FILE --out FOLDER: the run a scenario file describes; the
+//             folder gets timeline.txt, waveform.vcd, trace.json and
+//             report.html, the terminal a summary.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +32,7 @@
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
+#include "sim/runner/scenario_run.h"
 #include "sim/runner/waveform.h"
 #include "sim/sim.h"
 
@@ -60,10 +65,39 @@ void printLine(const char* title, const std::string& bytes) {
   std::printf("\n");
 }
 
+int runScenarioFile(const std::string& file, const std::string& folder) {
+  using namespace sim;
+  Scenario scenario;
+  try {
+    scenario = readScenario(file);
+  } catch (const ScenarioError& error) {
+    std::fprintf(stderr, "tracker_run: %s\n", error.what());
+    return 2;
+  }
+  const auto firmware = [](const Bench& world, const Scenario& described) {
+    if (described.firmware == "host") {
+      Bench bench = world;
+      bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
+      return bench.run(ResetISR, described.length);
+    }
+    return world.runImage(described.firmware == "arm" ? std::string(TRACKER_IMAGE) : described.firmware,
+                          described.length);
+  };
+  const ScenarioResult result = runScenario(scenario, firmware, folder);
+  std::fputs(result.summary.c_str(), stdout);
+  return result.outcome.ok() ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace sim;
+  if (argc == 5 && std::string(argv[1]) == "--scenario" && std::string(argv[3]) == "--out") {
+    return runScenarioFile(argv[2], argv[4]);
+  }
+  if (argc == 5 && std::string(argv[1]) == "--out" && std::string(argv[3]) == "--scenario") {
+    return runScenarioFile(argv[4], argv[2]);
+  }
   Time end = seconds(45);
   bool timeline = false;
   Bench bench;
@@ -96,7 +130,8 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] "
-                   "[--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]\n");
+                   "[--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]\n"
+                   "       tracker_run --scenario FILE --out FOLDER\n");
       return 2;
     }
   }

@@ -1,0 +1,294 @@
+#include "sim/runner/scenario.h"
+
+#include <fstream>
+#include <sstream>
+#include <toml++/toml.h>
+
+namespace sim {
+
+namespace {
+
+class Reader {
+ public:
+  Reader(const toml::table& root, std::string name) : root_(root), name_(std::move(name)) {}
+
+  [[noreturn]] void fail(const toml::node* node, const std::string& field, const std::string& what) const {
+    const auto line = node != nullptr ? node->source().begin.line : 0;
+    throw ScenarioError(name_ + ":" + std::to_string(line) + ": " + field + ": " + what);
+  }
+
+  // A number of seconds (integer or decimal) from 0 up.
+  Time seconds(const toml::node& node, const std::string& field) const {
+    const std::optional<double> value = node.value<double>();
+    if (!value || *value < 0 || *value > 1e7) {
+      fail(&node, field, "a number of seconds from 0 is needed");
+    }
+    return static_cast<Time>(*value * 1e12);
+  }
+  double number(const toml::node& node, const std::string& field, double low, double high) const {
+    const std::optional<double> value = node.value<double>();
+    if (!value || *value < low || *value > high) {
+      fail(&node, field, "a number from " + format(low) + " to " + format(high) + " is needed");
+    }
+    return *value;
+  }
+  std::string text(const toml::node& node, const std::string& field) const {
+    const std::optional<std::string> value = node.value<std::string>();
+    if (!value) {
+      fail(&node, field, "a text in quotes is needed");
+    }
+    return *value;
+  }
+  const toml::array& array(const toml::node& node, const std::string& field) const {
+    const toml::array* value = node.as_array();
+    if (value == nullptr) {
+      fail(&node, field, "a list [ ... ] is needed");
+    }
+    return *value;
+  }
+  const toml::table& table(const toml::node& node, const std::string& field) const {
+    const toml::table* value = node.as_table();
+    if (value == nullptr) {
+      fail(&node, field, "a table { ... } is needed");
+    }
+    return *value;
+  }
+  peers::Position position(const toml::node& node, const std::string& field) const {
+    const toml::array& pair = array(node, field);
+    if (pair.size() != 2) {
+      fail(&node, field, "a position is [latitude, longitude]");
+    }
+    return {number(pair[0], field + " latitude", -90, 90), number(pair[1], field + " longitude", -180, 180)};
+  }
+  // Every key of a table must be one of the known ones.
+  void only(const toml::table& table, const std::string& section, std::initializer_list<const char*> keys) const {
+    for (const auto& [key, value] : table) {
+      bool known = false;
+      for (const char* name : keys) {
+        known = known || key.str() == name;
+      }
+      if (!known) {
+        fail(&value, section + "." + std::string(key.str()), "no such field");
+      }
+    }
+  }
+
+  Scenario read() const;
+
+ private:
+  static std::string format(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+  }
+
+  const toml::table& root_;
+  std::string name_;
+};
+
+Scenario Reader::read() const {
+  Scenario scenario;
+  only(root_, "scenario", {"run", "wearer", "heart", "button", "phone", "network", "server"});
+  const toml::node* run = root_.get("run");
+  if (run == nullptr) {
+    fail(nullptr, "run", "the [run] table with its seconds is needed");
+  }
+  const toml::table& runTable = table(*run, "run");
+  only(runTable, "run", {"name", "seconds", "firmware"});
+  if (const toml::node* name = runTable.get("name")) {
+    scenario.name = text(*name, "run.name");
+  }
+  const toml::node* length = runTable.get("seconds");
+  if (length == nullptr) {
+    fail(run, "run.seconds", "the run's length is needed");
+  }
+  scenario.length = seconds(*length, "run.seconds");
+  if (scenario.length == 0) {
+    fail(length, "run.seconds", "a run lasts more than 0 s");
+  }
+  if (const toml::node* firmware = runTable.get("firmware")) {
+    scenario.firmware = text(*firmware, "run.firmware");
+  }
+
+  if (const toml::node* wearer = root_.get("wearer")) {
+    const toml::table& section = table(*wearer, "wearer");
+    only(section, "wearer", {"walk", "speed", "first_fix", "without_fix", "noise"});
+    if (const toml::node* walk = section.get("walk")) {
+      for (const toml::node& point : array(*walk, "wearer.walk")) {
+        scenario.walk.push_back(position(point, "wearer.walk"));
+      }
+    }
+    if (const toml::node* speed = section.get("speed")) {
+      scenario.speed = number(*speed, "wearer.speed", 0, 100);
+    }
+    if (const toml::node* fix = section.get("first_fix")) {
+      scenario.firstFix = seconds(*fix, "wearer.first_fix");
+    }
+    if (const toml::node* spans = section.get("without_fix")) {
+      for (const toml::node& span : array(*spans, "wearer.without_fix")) {
+        const toml::array& pair = array(span, "wearer.without_fix");
+        if (pair.size() != 2) {
+          fail(&span, "wearer.without_fix", "a span is [from, to] in seconds");
+        }
+        scenario.withoutFix.emplace_back(seconds(pair[0], "wearer.without_fix"), seconds(pair[1], "wearer.without_fix"));
+      }
+    }
+    if (const toml::node* noise = section.get("noise")) {
+      scenario.noise = number(*noise, "wearer.noise", 0, 1000);
+    }
+  }
+
+  if (const toml::node* heart = root_.get("heart")) {
+    const toml::table& section = table(*heart, "heart");
+    only(section, "heart", {"rate", "changes"});
+    if (const toml::node* rate = section.get("rate")) {
+      scenario.heartRate = number(*rate, "heart.rate", 0, 300);
+    }
+    if (const toml::node* changes = section.get("changes")) {
+      for (const toml::node& change : array(*changes, "heart.changes")) {
+        const toml::array& pair = array(change, "heart.changes");
+        if (pair.size() != 2) {
+          fail(&change, "heart.changes", "a change is [at seconds, beats a minute]");
+        }
+        scenario.heartRates.emplace_back(seconds(pair[0], "heart.changes"), number(pair[1], "heart.changes", 0, 300));
+      }
+    }
+  }
+
+  if (const toml::node* button = root_.get("button")) {
+    const toml::table& section = table(*button, "button");
+    only(section, "button", {"presses"});
+    if (const toml::node* presses = section.get("presses")) {
+      for (const toml::node& at : array(*presses, "button.presses")) {
+        scenario.presses.push_back(seconds(at, "button.presses"));
+      }
+    }
+  }
+
+  if (const toml::node* phone = root_.get("phone")) {
+    const toml::table& section = table(*phone, "phone");
+    only(section, "phone", {"answer", "hang_up_after", "calls", "texts"});
+    if (const toml::node* answer = section.get("answer")) {
+      if (answer->is_string()) {
+        const std::string how = text(*answer, "phone.answer");
+        if (how == "never") {
+          scenario.phone.answerAfterRings.reset();
+        } else if (how == "busy") {
+          scenario.phone.busy = true;
+        } else {
+          fail(answer, "phone.answer", "a number of rings, \"never\" or \"busy\" is needed");
+        }
+      } else {
+        scenario.phone.answerAfterRings = static_cast<unsigned>(number(*answer, "phone.answer", 0, 20));
+      }
+    }
+    if (const toml::node* after = section.get("hang_up_after")) {
+      scenario.phone.hangUpAfter = seconds(*after, "phone.hang_up_after");
+    }
+    if (const toml::node* calls = section.get("calls")) {
+      for (const toml::node& call : array(*calls, "phone.calls")) {
+        const toml::table& entry = table(call, "phone.calls");
+        only(entry, "phone.calls", {"at", "ring_for", "talk"});
+        const toml::node* at = entry.get("at");
+        if (at == nullptr) {
+          fail(&call, "phone.calls.at", "a call needs its time");
+        }
+        peers::CaretakerPhone::IncomingCall incoming{seconds(*at, "phone.calls.at"), sim::seconds(30), std::nullopt};
+        if (const toml::node* ring = entry.get("ring_for")) {
+          incoming.ringFor = seconds(*ring, "phone.calls.ring_for");
+        }
+        if (const toml::node* talk = entry.get("talk")) {
+          incoming.talk = seconds(*talk, "phone.calls.talk");
+        }
+        scenario.phone.calls.push_back(incoming);
+      }
+    }
+    if (const toml::node* texts = section.get("texts")) {
+      for (const toml::node& message : array(*texts, "phone.texts")) {
+        const toml::table& entry = table(message, "phone.texts");
+        only(entry, "phone.texts", {"at", "text"});
+        const toml::node* at = entry.get("at");
+        const toml::node* body = entry.get("text");
+        if (at == nullptr || body == nullptr) {
+          fail(&message, "phone.texts", "a text needs its time (at) and its text");
+        }
+        const std::string words = text(*body, "phone.texts.text");
+        if (words.size() > 160) {
+          fail(body, "phone.texts.text", "a text holds at most 160 characters");
+        }
+        scenario.phone.texts.push_back({seconds(*at, "phone.texts.at"), words});
+      }
+    }
+  }
+
+  if (const toml::node* network = root_.get("network")) {
+    const toml::table& section = table(*network, "network");
+    only(section, "network", {"faults"});
+    if (const toml::node* faults = section.get("faults")) {
+      for (const toml::node& fault : array(*faults, "network.faults")) {
+        const toml::table& entry = table(fault, "network.faults");
+        only(entry, "network.faults", {"kind", "from", "to"});
+        const toml::node* kind = entry.get("kind");
+        const toml::node* from = entry.get("from");
+        if (kind == nullptr || from == nullptr) {
+          fail(&fault, "network.faults", "a fault needs its kind and its start (from)");
+        }
+        const std::string name = text(*kind, "network.faults.kind");
+        using Kind = peers::Sim900::Fault;
+        const Kind parsed = name == "no_network"           ? Kind::NoNetwork
+                            : name == "slow_network"       ? Kind::SlowNetwork
+                            : name == "server_unreachable" ? Kind::ServerUnreachable
+                            : name == "bearer_dropped"     ? Kind::BearerDropped
+                            : name == "power_loss"         ? Kind::PowerLoss
+                                                           : static_cast<Kind>(-1);
+        if (static_cast<int>(parsed) < 0) {
+          fail(kind, "network.faults.kind",
+               "one of no_network, slow_network, server_unreachable, bearer_dropped, power_loss");
+        }
+        const toml::node* to = entry.get("to");
+        scenario.faults.push_back({parsed, seconds(*from, "network.faults.from"),
+                                   to != nullptr ? seconds(*to, "network.faults.to") : kNever});
+      }
+    }
+  }
+
+  if (const toml::node* server = root_.get("server")) {
+    const toml::table& section = table(*server, "server");
+    only(section, "server", {"kind", "radius"});
+    if (const toml::node* kind = section.get("kind")) {
+      scenario.server = text(*kind, "server.kind");
+      if (scenario.server != "real" && scenario.server != "bench" && scenario.server != "none") {
+        fail(kind, "server.kind", "one of real, bench, none");
+      }
+    }
+    if (const toml::node* radius = section.get("radius")) {
+      scenario.radius = static_cast<int>(number(*radius, "server.radius", 1, 9999));
+    }
+  }
+  return scenario;
+}
+
+}  // namespace
+
+Scenario parseScenario(const std::string& text, const std::string& name) {
+  toml::table root;
+  try {
+    root = toml::parse(text, name);
+  } catch (const toml::parse_error& error) {
+    throw ScenarioError(name + ":" + std::to_string(error.source().begin.line) + ": " +
+                        std::string(error.description()));
+  }
+  return Reader(root, name).read();
+}
+
+Scenario readScenario(const std::string& path) {
+  std::ifstream file(path);
+  if (!file) {
+    throw ScenarioError(path + ": cannot be read");
+  }
+  std::stringstream text;
+  text << file.rdbuf();
+  return parseScenario(text.str(), path);
+}
+
+}  // namespace sim

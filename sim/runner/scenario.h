@@ -1,0 +1,57 @@
+// A scenario: a run of the world and the firmware, written once in a TOML
+// file. A bad file is refused whole with one error naming its line and field.
+#pragma once
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim/peers/gps_receiver.h"
+#include "sim/peers/sim900.h"
+#include "sim/time.h"
+
+namespace sim {
+
+struct Scenario {
+  std::string name;
+  Time length = 0;
+  // "host" (the firmware built for the host), "arm" (the target build's
+  // image) or the path of an ELF image.
+  std::string firmware = "host";
+
+  // The wearer: where the GPS receiver puts them.
+  std::vector<peers::Position> walk;
+  double speed = 1.4;  // metres a second
+  Time firstFix = 0;
+  std::vector<std::pair<Time, Time>> withoutFix;
+  double noise = 0;
+  double heartRate = 72;
+  std::vector<std::pair<Time, double>> heartRates;
+  std::vector<Time> presses;
+
+  peers::CaretakerPhone phone;
+  struct Fault {
+    peers::Sim900::Fault kind;
+    Time from;
+    Time to;
+  };
+  std::vector<Fault> faults;
+
+  // "real": the report server, started on a free loopback port for the run;
+  // "bench": a handler that answers the radius; "none": nothing answers.
+  std::string server = "bench";
+  int radius = 250;
+};
+
+class ScenarioError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Reads a scenario file; throws ScenarioError with "FILE:LINE: field: what".
+Scenario readScenario(const std::string& path);
+// The same from text, for tests; the name stands for the file in errors.
+Scenario parseScenario(const std::string& text, const std::string& name);
+
+}  // namespace sim

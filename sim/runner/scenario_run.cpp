@@ -1,0 +1,338 @@
+#include "sim/runner/scenario_run.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "server/access.h"
+#include "server/page.h"
+#include "server/report_server.h"
+#include "server/store.h"
+#include "sim/peers/gps_receiver.h"
+#include "sim/peers/pulse_sensor.h"
+#include "sim/peers/sim900.h"
+#include "sim/runner/waveform.h"
+
+namespace sim {
+
+namespace {
+
+const char* const kAlert = "The target went beyond the limits.\r";
+
+std::string interruptName(unsigned vector) {
+  static const std::map<unsigned, std::string> names = {
+      {21, "UART0 console"}, {49, "UART2 GPS"},        {76, "UART4 modem"}, {77, "UART5 camera"},
+      {35, "TIMER0A pulse"}, {37, "TIMER1A report"},   {46, "GPIOF button"}};
+  const auto found = names.find(vector);
+  return found != names.end() ? found->second : "interrupt " + std::to_string(vector);
+}
+
+double microseconds(Time time) { return static_cast<double>(time) / 1e6; }
+
+std::string shown(const std::string& bytes) {
+  std::string text;
+  for (unsigned char byte : bytes) {
+    if (byte >= 0x20 && byte < 0x7F) {
+      text += static_cast<char>(byte);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", byte);
+      text += hex;
+    }
+  }
+  return text;
+}
+
+// The report server of the run, on a free loopback port, in a process of
+// its own: the board runs fork, and a forked process must not find a
+// server's threads half-way in their locks.
+class ServerProcess {
+ public:
+  ServerProcess(const std::filesystem::path& folder, int radius) {
+    int channel[2];
+    if (pipe(channel) != 0) {
+      throw std::runtime_error("pipe failed");
+    }
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(channel[0]);
+      server::Store store(folder);
+      store.setRadius(radius);
+      server::Access access(kSecret);
+      server::ReportServer reports(store, access);
+      const int port = reports.http().bind_to_any_port("127.0.0.1");
+      if (write(channel[1], &port, sizeof port) != sizeof port) {
+        _exit(1);
+      }
+      close(channel[1]);
+      reports.http().listen_after_bind();
+      _exit(0);
+    }
+    close(channel[1]);
+    if (pid_ < 0 || read(channel[0], &port_, sizeof port_) != sizeof port_) {
+      port_ = 0;
+    }
+    close(channel[0]);
+  }
+  ~ServerProcess() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  int port() const { return port_; }
+
+  // The reports it stored, through its JSON.
+  std::vector<server::StoredReport> reports() const {
+    std::vector<server::StoredReport> stored;
+    httplib::Client client("127.0.0.1", port_);
+    client.set_read_timeout(10);
+    const auto answer = client.Get("/api/reports?limit=10000", {{"Authorization", std::string("Bearer ") + kSecret}});
+    if (!answer || answer->status != 200) {
+      return stored;
+    }
+    const nlohmann::json body = nlohmann::json::parse(answer->body);
+    for (const auto& entry : body["reports"]) {
+      server::StoredReport report{};
+      report.id = entry["id"].get<int64_t>();
+      report.receivedMs = entry["received"].get<int64_t>();
+      report.pulse = entry["pulse"].get<int>();
+      if (!entry["latitude"].is_null()) {
+        report.latitude = entry["latitude"].get<double>();
+        report.longitude = entry["longitude"].get<double>();
+      }
+      stored.push_back(report);
+    }
+    return stored;
+  }
+
+ private:
+  static constexpr const char* kSecret = "the scenario's own";
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
+  nlohmann::json events = nlohmann::json::array();
+  std::map<unsigned, Time> entered;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptEnter) {
+      entered[record.value] = record.time;
+    } else if (record.kind == RecordKind::InterruptExit && entered.count(record.value) != 0) {
+      const Time start = entered[record.value];
+      events.push_back({{"name", interruptName(record.value)},
+                        {"cat", "interrupt"},
+                        {"ph", "X"},
+                        {"ts", microseconds(start)},
+                        {"dur", microseconds(record.time - start)},
+                        {"pid", 1},
+                        {"tid", record.value}});
+      entered.erase(record.value);
+    }
+  }
+  for (const auto& command : log.commands) {
+    events.push_back({{"name", shown(command.line)},
+                      {"cat", "modem"},
+                      {"ph", "i"},
+                      {"s", "t"},
+                      {"ts", microseconds(command.at)},
+                      {"pid", 2},
+                      {"tid", 1},
+                      {"args", {{"answer", shown(command.answer)}}}});
+  }
+  for (const auto& text : log.sent) {
+    events.push_back({{"name", "SMS to " + text.to},
+                      {"cat", "sms"},
+                      {"ph", "i"},
+                      {"s", "t"},
+                      {"ts", microseconds(text.at)},
+                      {"pid", 2},
+                      {"tid", 2},
+                      {"args", {{"text", shown(text.text)}}}});
+  }
+  for (const auto& call : log.calls) {
+    const Time end = call.end == kNever ? run.end() : call.end;
+    events.push_back({{"name", std::string(call.outgoing ? "call to " : "call from ") + call.number},
+                      {"cat", "call"},
+                      {"ph", "X"},
+                      {"ts", microseconds(call.start)},
+                      {"dur", microseconds(end - call.start)},
+                      {"pid", 2},
+                      {"tid", 3},
+                      {"args", {{"outcome", call.outcome}}}});
+  }
+  for (const auto& exchange : log.http) {
+    events.push_back({{"name", exchange.request.method + " " + exchange.request.url},
+                      {"cat", "http"},
+                      {"ph", "i"},
+                      {"s", "t"},
+                      {"ts", microseconds(exchange.at)},
+                      {"pid", 2},
+                      {"tid", 4},
+                      {"args", {{"status", exchange.response.status}}}});
+  }
+  nlohmann::json names = nlohmann::json::array();
+  names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 1}, {"args", {{"name", "processor"}}}});
+  names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 2}, {"args", {{"name", "modem and network"}}}});
+  for (auto& name : names) {
+    events.push_back(name);
+  }
+  return {{"traceEvents", events}, {"displayTimeUnit", "ms"}};
+}
+
+std::string reportHtml(const Scenario& scenario, const Outcome& run, const peers::ModemLog& log,
+                       const peers::GpsReceiver& gps, const std::vector<server::StoredReport>& stored) {
+  using server::escapeHtml;
+  std::ostringstream html;
+  html << "<!doctype html><html><head><meta charset=\"utf-8\"><title>" << escapeHtml(scenario.name)
+       << "</title><style>body{font-family:sans-serif;margin:1.5em}td,th{border:1px solid #bbb;padding:.2em .5em}"
+          "table{border-collapse:collapse;margin-bottom:1em}</style></head><body>";
+  html << "<h1>" << escapeHtml(scenario.name.empty() ? "Scenario" : scenario.name) << "</h1>";
+  html << "<p id=\"outcome\">" << formatTime(run.end()) << " virtual seconds, "
+       << (run.ok() ? "no fault" : escapeHtml(run.failure())) << ".</p>";
+  // The track the GPS receiver reported, every 10 s, as the page draws it.
+  std::vector<server::StoredReport> track;
+  for (Time at = 0; at < scenario.length; at += seconds(10)) {
+    if (const auto fix = gps.fixAt(at)) {
+      server::StoredReport point{};
+      point.latitude = fix->latitude;
+      point.longitude = fix->longitude;
+      track.push_back(point);
+    }
+  }
+  html << "<h2>Track and geofence</h2>" << server::trackSvg(track, scenario.radius);
+  html << "<h2>The caretaker's inbox</h2><table id=\"inbox\"><tr><th>At (s)</th><th>Text</th></tr>";
+  size_t alerts = 0;
+  for (const auto& text : log.inbox()) {
+    alerts += text.text == kAlert;
+    html << "<tr><td>" << formatTime(text.at) << "</td><td>" << escapeHtml(shown(text.text)) << "</td></tr>";
+  }
+  html << "</table><p id=\"alerts\">" << alerts << " alert(s) of leaving the circle.</p>";
+  html << "<h2>Calls</h2><table id=\"calls\"><tr><th>At (s)</th><th>Direction</th><th>Outcome</th></tr>";
+  for (const auto& call : log.calls) {
+    html << "<tr><td>" << formatTime(call.start) << "</td><td>" << (call.outgoing ? "to " : "from ")
+         << escapeHtml(call.number) << "</td><td>" << escapeHtml(call.outcome) << "</td></tr>";
+  }
+  html << "</table><h2>HTTP</h2><table id=\"http\"><tr><th>At (s)</th><th>Request</th><th>Status</th></tr>";
+  for (const auto& exchange : log.http) {
+    html << "<tr><td>" << formatTime(exchange.at) << "</td><td>" << escapeHtml(exchange.request.method + " " + exchange.request.url)
+         << "</td><td>" << exchange.response.status << "</td></tr>";
+  }
+  html << "</table><h2>Reports the server stored</h2><table id=\"stored\"><tr><th>Latitude</th><th>Longitude</th><th>Pulse</th></tr>";
+  for (const auto& report : stored) {
+    html << "<tr><td>" << (report.latitude ? std::to_string(*report.latitude) : "") << "</td><td>"
+         << (report.longitude ? std::to_string(*report.longitude) : "") << "</td><td>" << report.pulse << "</td></tr>";
+  }
+  // How long each handler held the processor at the longest, and the bytes
+  // each line lost.
+  std::map<unsigned, Time> entered;
+  std::map<unsigned, Time> longest;
+  std::map<unsigned, size_t> lost;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptEnter) {
+      entered[record.value] = record.time;
+    } else if (record.kind == RecordKind::InterruptExit) {
+      longest[record.value] = std::max(longest[record.value], record.time - entered[record.value]);
+    } else if (record.kind == RecordKind::UartLost) {
+      ++lost[record.unit];
+    }
+  }
+  html << "</table><h2>Handlers</h2><table id=\"handlers\"><tr><th>Handler</th><th>Longest hold (ms)</th></tr>";
+  for (const auto& [vector, time] : longest) {
+    char ms[32];
+    std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(time) / 1e9);
+    html << "<tr><td>" << escapeHtml(interruptName(vector)) << "</td><td>" << ms << "</td></tr>";
+  }
+  html << "</table><h2>Bytes lost</h2><table id=\"lost\"><tr><th>Line</th><th>Bytes</th></tr>";
+  for (unsigned uart = 0; uart < 8; ++uart) {
+    if (lost.count(uart) != 0) {
+      html << "<tr><td>UART" << uart << "</td><td>" << lost[uart] << "</td></tr>";
+    }
+  }
+  html << "</table></body></html>\n";
+  return html.str();
+}
+
+}  // namespace
+
+ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder) {
+  std::filesystem::create_directories(folder);
+  Bench bench;
+  peers::GpsReceiver gps;
+  if (!scenario.walk.empty()) {
+    gps.walk(scenario.walk, scenario.speed).firstFixAfter(scenario.firstFix);
+    for (const auto& [from, to] : scenario.withoutFix) {
+      gps.withoutFix(from, to);
+    }
+    if (scenario.noise > 0) {
+      gps.noise(scenario.noise, 1);
+    }
+    gps.attach(bench, scenario.length);
+  }
+  peers::PulseSensor heart(scenario.heartRate);
+  for (const auto& [at, rate] : scenario.heartRates) {
+    heart.rate(at, rate);
+  }
+  heart.noise(30, 1).attach(bench);
+  for (Time at : scenario.presses) {
+    bench.press(PF4, at, milliseconds(300), 3);
+  }
+  peers::Sim900 modem;
+  modem.phone(scenario.phone);
+  for (const auto& fault : scenario.faults) {
+    modem.fault(fault.kind, fault.from, fault.to);
+  }
+  std::unique_ptr<ServerProcess> server;
+  if (scenario.server == "real") {
+    server = std::make_unique<ServerProcess>(folder / "server-data", scenario.radius);
+    modem.httpServer("127.0.0.1", server->port());
+  } else if (scenario.server == "bench") {
+    const int radius = scenario.radius;
+    modem.http([radius](const peers::HttpRequest& request) {
+      return peers::HttpResponse{200, request.method == "GET" ? "@" + std::to_string(radius) + "$" : "OK\n"};
+    });
+  }
+  modem.attach(bench);
+
+  ScenarioResult result;
+  result.outcome = firmware(bench, scenario);
+  const Outcome& run = result.outcome;
+  const peers::ModemLog log = peers::ModemLog::from(run);
+  std::vector<server::StoredReport> stored;
+  if (server) {
+    stored = server->reports();
+  }
+
+  std::ofstream(folder / "timeline.txt") << run.text();
+  {
+    std::ofstream vcd(folder / "waveform.vcd");
+    writeWaveform(vcd, run, {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}}, bench.pinChanges()});
+  }
+  std::ofstream(folder / "trace.json") << traceOf(run, log).dump(1) << "\n";
+  std::ofstream(folder / "report.html") << reportHtml(scenario, run, log, gps, stored);
+
+  size_t alerts = 0;
+  for (const auto& text : log.inbox()) {
+    alerts += text.text == kAlert;
+  }
+  std::ostringstream summary;
+  summary << (scenario.name.empty() ? "scenario" : scenario.name) << ": " << formatTime(run.end()) << " s, "
+          << (run.ok() ? "no fault" : run.failure()) << "\n"
+          << "  " << log.inbox().size() << " texts to the caretaker (" << alerts << " alerts), " << log.calls.size()
+          << " calls, " << log.http.size() << " HTTP requests"
+          << (server ? ", " + std::to_string(stored.size()) + " reports stored" : std::string()) << "\n"
+          << "  written: timeline.txt waveform.vcd trace.json report.html in " << folder.string() << "\n";
+  result.summary = summary.str();
+  return result;
+}
+
+}  // namespace sim

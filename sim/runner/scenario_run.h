@@ -1,0 +1,28 @@
+// Runs a scenario and writes what it shows: the timeline, the waveform, a
+// trace of what ran when, and a one-page report.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "sim/bench.h"
+#include "sim/runner/scenario.h"
+
+namespace sim {
+
+// Runs the firmware the scenario names on a bench (the host build, or an
+// ARM image file).
+using FirmwareRun = std::function<Outcome(const Bench& bench, const Scenario& scenario)>;
+
+struct ScenarioResult {
+  Outcome outcome{{}, ""};
+  std::string summary;  // a few lines for the terminal
+};
+
+// Writes timeline.txt, waveform.vcd, trace.json and report.html into the
+// folder (made if missing).
+ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware,
+                           const std::filesystem::path& folder);
+
+}  // namespace sim

@@ -1,0 +1,133 @@
+// Scenario files: refused whole with one error naming the line and the
+// field; run, they write a timeline, a waveform, a trace and a report, the
+// same bytes every time.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "boards/startup/vector_table.h"
+#include "sim/runner/scenario.h"
+#include "sim/runner/scenario_run.h"
+
+namespace {
+
+using namespace sim;
+
+std::string errorOf(const std::string& text) {
+  try {
+    (void)parseScenario(text, "bad.toml");
+  } catch (const ScenarioError& error) {
+    return error.what();
+  }
+  return "no error";
+}
+
+TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
+  EXPECT_EQ(errorOf("[wearer]\nspeed = 1\n"), "bad.toml:0: run: the [run] table with its seconds is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = -5\n"), "bad.toml:2: run.seconds: a number of seconds from 0 is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\nfirmwear = \"host\"\n"), "bad.toml:3: run.firmwear: no such field");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[wearer]\nwalk = [[91.0, 28.0]]\n"),
+            "bad.toml:4: wearer.walk latitude: a number from -90 to 90 is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[network]\nfaults = [{ kind = \"rain\", from = 1 }]\n"),
+            "bad.toml:4: network.faults.kind: one of no_network, slow_network, server_unreachable, bearer_dropped, "
+            "power_loss");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[phone]\ntexts = [{ at = 5 }]\n"),
+            "bad.toml:4: phone.texts: a text needs its time (at) and its text");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[server]\nkind = \"cloud\"\n"),
+            "bad.toml:4: server.kind: one of real, bench, none");
+  // Broken TOML: the line of the fault, in the reader's words.
+  const std::string broken = errorOf("[run]\nseconds = 10\n[phone\n");
+  EXPECT_EQ(broken.rfind("bad.toml:3: ", 0), 0U) << broken;
+  // A good file.
+  const Scenario scenario = parseScenario(
+      "[run]\nname = \"n\"\nseconds = 90.5\nfirmware = \"arm\"\n[wearer]\nwalk = [[41.0, 29.0], [41.001, 29.0]]\n"
+      "speed = 2\nwithout_fix = [[10, 20]]\n[button]\npresses = [5]\n[phone]\nanswer = \"busy\"\n"
+      "calls = [{ at = 30, ring_for = 9, talk = 3 }]\n[network]\nfaults = [{ kind = \"power_loss\", from = 40, to = 50 }]\n",
+      "good.toml");
+  EXPECT_EQ(scenario.length, seconds(90) + milliseconds(500));
+  EXPECT_EQ(scenario.firmware, "arm");
+  EXPECT_EQ(scenario.walk.size(), 2U);
+  EXPECT_TRUE(scenario.phone.busy);
+  ASSERT_EQ(scenario.phone.calls.size(), 1U);
+  EXPECT_EQ(scenario.phone.calls[0].ringFor, seconds(9));
+  ASSERT_EQ(scenario.faults.size(), 1U);
+  EXPECT_EQ(scenario.faults[0].to, seconds(50));
+}
+
+std::string contents(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(ScenarioRun, WritesItsFourOutputsTheSameEveryTime) {
+  const Scenario scenario = parseScenario(R"(
+[run]
+name = "Short walk"
+seconds = 70
+[wearer]
+walk = [[41.015137, 28.979530], [41.019634, 28.979530]]
+speed = 8
+[button]
+presses = [30]
+[server]
+kind = "bench"
+radius = 250
+)",
+                                          "short.toml");
+  const FirmwareRun host = [](const Bench& world, const Scenario& described) {
+    Bench bench = world;
+    bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
+    return bench.run(ResetISR, described.length);
+  };
+  std::string pattern = (std::filesystem::temp_directory_path() / "scenario-XXXXXX").string();
+  const std::filesystem::path folder = mkdtemp(pattern.data());
+  const ScenarioResult first = runScenario(scenario, host, folder / "first");
+  const ScenarioResult second = runScenario(scenario, host, folder / "second");
+  ASSERT_TRUE(first.outcome.ok()) << first.outcome.failure();
+  for (const char* name : {"timeline.txt", "waveform.vcd", "trace.json", "report.html"}) {
+    const std::string output = contents(folder / "first" / name);
+    EXPECT_GT(output.size(), 100U) << name;
+    EXPECT_EQ(output, contents(folder / "second" / name)) << name;
+  }
+  EXPECT_EQ(contents(folder / "first" / "timeline.txt"), first.outcome.text());
+
+  // The trace: each handler's runs as spans on its own track, and the
+  // modem's commands, the texts and the call as events.
+  const nlohmann::json trace = nlohmann::json::parse(contents(folder / "first" / "trace.json"));
+  size_t spans = 0;
+  size_t commands = 0;
+  size_t calls = 0;
+  for (const auto& event : trace["traceEvents"]) {
+    if (event["ph"] == "X" && event["cat"] == "interrupt") {
+      ++spans;
+      EXPECT_EQ(event["tid"].get<unsigned>() >= 16, true);
+      EXPECT_GE(event["dur"].get<double>(), 0.0);
+    }
+    commands += event.value("cat", "") == "modem";
+    calls += event.value("cat", "") == "call";
+  }
+  EXPECT_EQ(spans, first.outcome.interrupts(35).size() + first.outcome.interrupts(37).size() +
+                       first.outcome.interrupts(46).size() + first.outcome.interrupts(49).size() +
+                       first.outcome.interrupts(76).size() + first.outcome.interrupts(21).size() +
+                       first.outcome.interrupts(77).size());
+  EXPECT_GT(commands, 10U);
+  EXPECT_EQ(calls, 1U);
+
+  // The report: the alert of leaving the circle, the call, the handlers.
+  const std::string report = contents(folder / "first" / "report.html");
+  EXPECT_NE(report.find("<p id=\"alerts\">1 alert(s)"), std::string::npos);
+  EXPECT_NE(report.find("to +905551234567</td><td>talked"), std::string::npos);
+  EXPECT_NE(report.find("GPIOF button"), std::string::npos);
+  EXPECT_NE(report.find("<svg id=\"track\""), std::string::npos);
+  EXPECT_NE(first.summary.find("1 alerts"), std::string::npos) << first.summary;
+  std::filesystem::remove_all(folder);
+}
+
+}  // namespace
