@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: builds everything for the host and the target, then reports
-# the target sizes.
+# The main job: builds everything for the host and the target, reports the
+# target sizes, then runs the afternoon walk scenario and says where its
+# report, waveform and trace are.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -12,20 +13,22 @@ cmake --preset tm4c123 >/dev/null
 cmake --build --preset tm4c123 -j "$jobs"
 scripts/size_report.sh build/tm4c123
 
-
-# The tracker firmware on the simulated board for five and a half virtual
-# minutes, against a SIM900 with the caretaker's phone behind it: the radius
-# fetched at start, a report every 40 s with the walking wearer's position,
-# an alert each time the wearer leaves the 250 m circle, an emergency press
-# at 100 s (a 23 s call), the caretaker calling at 200 s (answered by a press
-# at 205 s), and the HTTP report at 300 s. Pulse samples are left out of the
-# console shown here.
+# The afternoon walk: the wearer leaves the 250 m circle and comes back,
+# presses for help, answers the caretaker's call, gets a new radius by SMS
+# and loses the network for a while; reports go to the real report server.
+# It runs the ARM image on the emulated board when the target build made
+# one, the host build of the firmware otherwise.
+image=build/tm4c123/apps/tracker/tracker_firmware.elf
+out=build/afternoon-walk
 echo
-echo "== the tracker on the simulated board, 330 virtual seconds =="
-build/host/sim/tracker_run --seconds 330 --press 100 --ring 200 --press 205 | grep -v -E '^[0-9]+$|^$'
-
-# The same world with the ARM image on the emulated board.
+if [ -f "$image" ]; then
+  echo "== the afternoon walk, the ARM image on the emulated board =="
+  build/host/sim/tracker_run --scenario scenarios/afternoon-walk.toml --out "$out" --image "$image"
+else
+  echo "== the afternoon walk, the firmware on the simulated board =="
+  build/host/sim/tracker_run --scenario scenarios/afternoon-walk.toml --out "$out"
+fi
 echo
-echo "== the ARM image on the emulated board, the same 330 virtual seconds =="
-build/host/sim/tracker_run --image build/tm4c123/apps/tracker/tracker_firmware.elf --seconds 330 \
-  --press 100 --ring 200 --press 205 | sed -n '/== the caretaker/,$p'
+echo "Open $out/report.html for the track, the caretaker's inbox, the calls and the reports;"
+echo "$out/waveform.vcd in PulseView or GTKWave (UART decoders read its lines);"
+echo "$out/trace.json in Perfetto (ui.perfetto.dev) for what ran when."

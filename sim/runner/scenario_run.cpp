@@ -27,6 +27,7 @@ namespace sim {
 namespace {
 
 const char* const kAlert = "The target went beyond the limits.\r";
+constexpr unsigned kProgressLine = 7;
 
 std::string interruptName(unsigned vector) {
   static const std::map<unsigned, std::string> names = {
@@ -51,6 +52,32 @@ std::string shown(const std::string& bytes) {
   }
   return text;
 }
+
+// A bar on stderr, redrawn every virtual second from a line the firmware
+// leaves unused, so the run itself is the same with it or without.
+class ProgressBar final : public UartDevice {
+ public:
+  explicit ProgressBar(Time end) : end_(end) {}
+  void start(PeerLink& link) override { wake(link, 0); }
+  void heard(PeerLink& /*link*/, uint8_t /*byte*/) override {}
+  void wake(PeerLink& link, uint64_t /*tag*/) override {
+    constexpr int kWidth = 40;
+    // The last second is drawn as done: the run ends before another wake.
+    const Time now = link.now() + seconds(1) < end_ ? link.now() : end_;
+    const int filled = end_ == 0 ? kWidth : static_cast<int>(now * kWidth / end_);
+    std::fprintf(stderr, "\r[%s%s] %6.0f s done, %6.0f s left ", std::string(filled, '#').c_str(),
+                 std::string(kWidth - filled, '.').c_str(), static_cast<double>(now) / 1e12,
+                 static_cast<double>(end_ - now) / 1e12);
+    if (now < end_) {
+      link.wakeAfter(seconds(1), 0);
+    } else {
+      std::fprintf(stderr, "\n");
+    }
+  }
+
+ private:
+  Time end_;
+};
 
 // The report server of the run, on a free loopback port, in a process of
 // its own: the board runs fork, and a forked process must not find a
@@ -264,7 +291,8 @@ std::string reportHtml(const Scenario& scenario, const Outcome& run, const peers
 
 }  // namespace
 
-ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder) {
+ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
+                           bool progress) {
   std::filesystem::create_directories(folder);
   Bench bench;
   peers::GpsReceiver gps;
@@ -293,6 +321,8 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
   }
   std::unique_ptr<ServerProcess> server;
   if (scenario.server == "real") {
+    // Each run starts with an empty store, not the last run's reports.
+    std::filesystem::remove_all(folder / "server-data");
     server = std::make_unique<ServerProcess>(folder / "server-data", scenario.radius);
     modem.httpServer("127.0.0.1", server->port());
   } else if (scenario.server == "bench") {
@@ -302,15 +332,19 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
     });
   }
   modem.attach(bench);
+  if (progress) {
+    bench.uart(kProgressLine).device(std::make_shared<ProgressBar>(scenario.length));
+  }
 
   ScenarioResult result;
   result.outcome = firmware(bench, scenario);
   const Outcome& run = result.outcome;
-  const peers::ModemLog log = peers::ModemLog::from(run);
-  std::vector<server::StoredReport> stored;
+  result.log = peers::ModemLog::from(run);
+  const peers::ModemLog& log = result.log;
   if (server) {
-    stored = server->reports();
+    result.stored = server->reports();
   }
+  const std::vector<server::StoredReport>& stored = result.stored;
 
   std::ofstream(folder / "timeline.txt") << run.text();
   {
@@ -325,7 +359,7 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
     alerts += text.text == kAlert;
   }
   std::ostringstream summary;
-  summary << (scenario.name.empty() ? "scenario" : scenario.name) << ": " << formatTime(run.end()) << " s, "
+  summary << (scenario.name.empty() ? "scenario" : scenario.name) << ": " << std::lround(static_cast<double>(run.end()) / 1e12) << " virtual s, "
           << (run.ok() ? "no fault" : run.failure()) << "\n"
           << "  " << log.inbox().size() << " texts to the caretaker (" << alerts << " alerts), " << log.calls.size()
           << " calls, " << log.http.size() << " HTTP requests"

@@ -6,7 +6,9 @@
 #include <functional>
 #include <string>
 
+#include "server/store.h"
 #include "sim/bench.h"
+#include "sim/peers/sim900.h"
 #include "sim/runner/scenario.h"
 
 namespace sim {
@@ -17,12 +19,15 @@ using FirmwareRun = std::function<Outcome(const Bench& bench, const Scenario& sc
 
 struct ScenarioResult {
   Outcome outcome{{}, ""};
-  std::string summary;  // a few lines for the terminal
+  peers::ModemLog log;                         // what the modem saw and did
+  std::vector<server::StoredReport> stored;    // by the real report server
+  std::string summary;                         // a few lines for the terminal
 };
 
 // Writes timeline.txt, waveform.vcd, trace.json and report.html into the
-// folder (made if missing).
+// folder (made if missing). With progress, a bar on stderr shows the
+// virtual time done and left while the run goes on.
 ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware,
-                           const std::filesystem::path& folder);
+                           const std::filesystem::path& folder, bool progress = false);
 
 }  // namespace sim

@@ -3,7 +3,7 @@
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]
-//   tracker_run --scenario FILE --out FOLDER
+//   tracker_run --scenario FILE --out FOLDER [--image ELF]
 //
 // The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
 // back, twice, with a GPS receiver on UART2 (first fix after 5 s, a few
@@ -20,10 +20,14 @@
 //             waveform (Value Change Dump).
 // --scenario FILE --out FOLDER: the run a scenario file describes; the
 //             folder gets timeline.txt, waveform.vcd, trace.json and
-//             report.html, the terminal a summary.
+//             report.html, the terminal a summary; --image runs that
+//             ARM image whatever firmware the scenario names.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <fstream>
 #include <string>
 
@@ -65,7 +69,7 @@ void printLine(const char* title, const std::string& bytes) {
   std::printf("\n");
 }
 
-int runScenarioFile(const std::string& file, const std::string& folder) {
+int runScenarioFile(const std::string& file, const std::string& folder, const std::string& image) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -73,6 +77,9 @@ int runScenarioFile(const std::string& file, const std::string& folder) {
   } catch (const ScenarioError& error) {
     std::fprintf(stderr, "tracker_run: %s\n", error.what());
     return 2;
+  }
+  if (!image.empty()) {
+    scenario.firmware = image;
   }
   const auto firmware = [](const Bench& world, const Scenario& described) {
     if (described.firmware == "host") {
@@ -83,7 +90,7 @@ int runScenarioFile(const std::string& file, const std::string& folder) {
     return world.runImage(described.firmware == "arm" ? std::string(TRACKER_IMAGE) : described.firmware,
                           described.length);
   };
-  const ScenarioResult result = runScenario(scenario, firmware, folder);
+  const ScenarioResult result = runScenario(scenario, firmware, folder, isatty(STDERR_FILENO) != 0);
   std::fputs(result.summary.c_str(), stdout);
   return result.outcome.ok() ? 0 : 1;
 }
@@ -92,11 +99,17 @@ int runScenarioFile(const std::string& file, const std::string& folder) {
 
 int main(int argc, char** argv) {
   using namespace sim;
-  if (argc == 5 && std::string(argv[1]) == "--scenario" && std::string(argv[3]) == "--out") {
-    return runScenarioFile(argv[2], argv[4]);
-  }
-  if (argc == 5 && std::string(argv[1]) == "--out" && std::string(argv[3]) == "--scenario") {
-    return runScenarioFile(argv[4], argv[2]);
+  if (argc > 1 && (std::string(argv[1]) == "--scenario" || std::string(argv[1]) == "--out")) {
+    std::map<std::string, std::string> options;
+    for (int index = 1; index + 1 < argc; index += 2) {
+      options[argv[index]] = argv[index + 1];
+    }
+    if (argc % 2 == 0 || options.count("--scenario") == 0 || options.count("--out") == 0 ||
+        options.size() != 2 + options.count("--image")) {
+      std::fprintf(stderr, "usage: tracker_run --scenario FILE --out FOLDER [--image ELF]\n");
+      return 2;
+    }
+    return runScenarioFile(options["--scenario"], options["--out"], options["--image"]);
   }
   Time end = seconds(45);
   bool timeline = false;
@@ -131,7 +144,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] "
                    "[--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]\n"
-                   "       tracker_run --scenario FILE --out FOLDER\n");
+                   "       tracker_run --scenario FILE --out FOLDER [--image ELF]\n");
       return 2;
     }
   }

@@ -59,6 +59,17 @@ TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
   EXPECT_EQ(scenario.faults[0].to, seconds(50));
 }
 
+Outcome host(const Bench& world, const Scenario& described) {
+  Bench bench = world;
+  bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
+  return bench.run(ResetISR, described.length);
+}
+
+std::filesystem::path temporaryFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "scenario-XXXXXX").string();
+  return mkdtemp(pattern.data());
+}
+
 std::string contents(const std::filesystem::path& file) {
   std::ifstream in(file);
   std::stringstream text;
@@ -81,13 +92,7 @@ kind = "bench"
 radius = 250
 )",
                                           "short.toml");
-  const FirmwareRun host = [](const Bench& world, const Scenario& described) {
-    Bench bench = world;
-    bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
-    return bench.run(ResetISR, described.length);
-  };
-  std::string pattern = (std::filesystem::temp_directory_path() / "scenario-XXXXXX").string();
-  const std::filesystem::path folder = mkdtemp(pattern.data());
+  const std::filesystem::path folder = temporaryFolder();
   const ScenarioResult first = runScenario(scenario, host, folder / "first");
   const ScenarioResult second = runScenario(scenario, host, folder / "second");
   ASSERT_TRUE(first.outcome.ok()) << first.outcome.failure();
@@ -128,6 +133,112 @@ radius = 250
   EXPECT_NE(report.find("<svg id=\"track\""), std::string::npos);
   EXPECT_NE(first.summary.find("1 alerts"), std::string::npos) << first.summary;
   std::filesystem::remove_all(folder);
+}
+
+// The scenarios shipped with the project, each run on the host build with
+// its key facts checked.
+class ShippedScenario : public ::testing::Test {
+ protected:
+  ScenarioResult run(const std::string& name) { return run(readScenario(std::string(SCENARIOS_DIR) + "/" + name)); }
+  ScenarioResult run(const Scenario& scenario) {
+    ScenarioResult result = runScenario(scenario, host, folder_ / std::to_string(runs_++));
+    EXPECT_TRUE(result.outcome.ok()) << result.outcome.failure();
+    return result;
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  static constexpr const char* kCaretaker = "+905551234567";
+  static constexpr const char* kAlert = "The target went beyond the limits.\r";
+
+  static size_t alerts(const ScenarioResult& result) {
+    size_t count = 0;
+    for (const auto& text : result.log.inbox()) {
+      count += text.text == kAlert;
+    }
+    return count;
+  }
+
+ private:
+  std::filesystem::path folder_ = temporaryFolder();
+  unsigned runs_ = 0;
+};
+
+TEST_F(ShippedScenario, AfternoonWalkLeavesTheCircleTwiceAndTheServerKeepsTheReport) {
+  const ScenarioResult walk = run("afternoon-walk.toml");
+  EXPECT_EQ(alerts(walk), 2U);
+  ASSERT_EQ(walk.log.calls.size(), 2U);
+  EXPECT_TRUE(walk.log.calls[0].outgoing);
+  EXPECT_FALSE(walk.log.calls[1].outgoing);
+  EXPECT_EQ(walk.log.calls[0].outcome, "talked");
+  EXPECT_EQ(walk.log.calls[1].outcome, "talked");
+  ASSERT_EQ(walk.log.http.size(), 2U);
+  EXPECT_EQ(walk.log.http[0].request.method, "GET");
+  EXPECT_EQ(walk.log.http[1].request.method, "POST");
+  EXPECT_EQ(walk.log.http[1].response.status, 200);
+  // The real server stored the one report, at a point of the walk.
+  ASSERT_EQ(walk.stored.size(), 1U);
+  ASSERT_TRUE(walk.stored[0].latitude.has_value());
+  EXPECT_GT(*walk.stored[0].latitude, 41.0150);
+  EXPECT_LT(*walk.stored[0].latitude, 41.0197);
+  EXPECT_NEAR(*walk.stored[0].longitude, 28.97953, 0.0001);
+  EXPECT_NE(walk.summary.find("1 reports stored"), std::string::npos) << walk.summary;
+}
+
+TEST_F(ShippedScenario, SosCallReachesTheCaretakerAndTheModuleEndsIt) {
+  const ScenarioResult sos = run("sos-call.toml");
+  ASSERT_EQ(sos.log.calls.size(), 1U);
+  const auto& call = sos.log.calls[0];
+  EXPECT_TRUE(call.outgoing);
+  EXPECT_EQ(call.number, kCaretaker);
+  EXPECT_EQ(call.outcome, "talked");
+  EXPECT_GE(call.start, seconds(30));
+  EXPECT_LT(call.start, seconds(32));
+  // The module hangs up 22 s after dialling, before the caretaker does.
+  EXPECT_GE(call.end - call.start, seconds(21));
+  EXPECT_LE(call.end - call.start, seconds(23));
+  bool hungUp = false;
+  for (const auto& command : sos.log.commands) {
+    hungUp = hungUp || (command.line == "ATH" && command.at == call.end);
+  }
+  EXPECT_TRUE(hungUp);
+}
+
+TEST_F(ShippedScenario, IncomingCallIsAnsweredByTheButton) {
+  const ScenarioResult incoming = run("incoming-call.toml");
+  ASSERT_EQ(incoming.log.calls.size(), 1U);
+  const auto& call = incoming.log.calls[0];
+  EXPECT_FALSE(call.outgoing);
+  EXPECT_EQ(call.outcome, "talked");
+  // Answered after the press at 36 s, not before and not by ringing out.
+  EXPECT_GE(call.answered, seconds(36));
+  EXPECT_LT(call.answered, seconds(38));
+}
+
+TEST_F(ShippedScenario, RadiusSetBySmsWidensTheCircle) {
+  const ScenarioResult widened = run("radius-by-sms.toml");
+  ASSERT_EQ(widened.log.received.size(), 1U);
+  EXPECT_NE(widened.outcome.sent(0).find("CIRCLESETSUCCES\n"), std::string::npos);
+  EXPECT_EQ(alerts(widened), 0U);
+  // Without the text the same walk leaves the server's 250 m circle.
+  Scenario unchanged = readScenario(std::string(SCENARIOS_DIR) + "/radius-by-sms.toml");
+  unchanged.phone.texts.clear();
+  EXPECT_EQ(alerts(run(unchanged)), 1U);
+}
+
+TEST_F(ShippedScenario, NetworkOutageLosesWhatFellInItAndTheModuleGoesOn) {
+  const ScenarioResult outage = run("network-outage.toml");
+  size_t during = 0;
+  size_t after = 0;
+  for (const auto& text : outage.log.inbox()) {
+    during += text.at >= seconds(80) && text.at < seconds(100);
+    after += text.at >= seconds(100);
+  }
+  EXPECT_EQ(during, 0U);
+  EXPECT_GE(after, 5U);
+  ASSERT_EQ(outage.log.http.size(), 2U);
+  EXPECT_EQ(outage.log.http[1].request.method, "POST");
+  EXPECT_EQ(outage.log.http[1].response.status, 601);
+  EXPECT_TRUE(outage.stored.empty());
 }
 
 }  // namespace
