@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Benchmarks of the simulated board and of the report server: optimised host
-# build, no sanitizers.
+# Benchmarks of the simulated board, the report server and the afternoon walk
+# scenario: optimised host build, no sanitizers.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -8,3 +8,4 @@ cmake --preset bench >/dev/null
 cmake --build --preset bench -j "$(nproc)"
 build/bench/bench/sim_bench "$@"
 build/bench/bench/server_bench "$@"
+build/bench/bench/scenario_bench "$@"
