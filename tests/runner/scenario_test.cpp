@@ -135,13 +135,18 @@ radius = 250
   std::filesystem::remove_all(folder);
 }
 
-// The scenarios shipped with the project, each run on the host build with
-// its key facts checked.
-class ShippedScenario : public ::testing::Test {
+Outcome armImage(const Bench& world, const Scenario& described) {
+  return world.runImage(TARGET_BUILD_DIR "/apps/tracker/tracker_firmware.elf", described.length);
+}
+
+// The scenarios shipped with the project, each run on the host build and
+// on the ARM image, with its key facts checked.
+class ShippedScenario : public ::testing::TestWithParam<bool> {
  protected:
   ScenarioResult run(const std::string& name) { return run(readScenario(std::string(SCENARIOS_DIR) + "/" + name)); }
   ScenarioResult run(const Scenario& scenario) {
-    ScenarioResult result = runScenario(scenario, host, folder_ / std::to_string(runs_++));
+    const FirmwareRun firmware = GetParam() ? FirmwareRun(armImage) : FirmwareRun(host);
+    ScenarioResult result = runScenario(scenario, firmware, folder_ / std::to_string(runs_++));
     EXPECT_TRUE(result.outcome.ok()) << result.outcome.failure();
     return result;
   }
@@ -163,7 +168,7 @@ class ShippedScenario : public ::testing::Test {
   unsigned runs_ = 0;
 };
 
-TEST_F(ShippedScenario, AfternoonWalkLeavesTheCircleTwiceAndTheServerKeepsTheReport) {
+TEST_P(ShippedScenario, AfternoonWalkLeavesTheCircleTwiceAndTheServerKeepsTheReport) {
   const ScenarioResult walk = run("afternoon-walk.toml");
   EXPECT_EQ(alerts(walk), 2U);
   ASSERT_EQ(walk.log.calls.size(), 2U);
@@ -184,7 +189,7 @@ TEST_F(ShippedScenario, AfternoonWalkLeavesTheCircleTwiceAndTheServerKeepsTheRep
   EXPECT_NE(walk.summary.find("1 reports stored"), std::string::npos) << walk.summary;
 }
 
-TEST_F(ShippedScenario, SosCallReachesTheCaretakerAndTheModuleEndsIt) {
+TEST_P(ShippedScenario, SosCallReachesTheCaretakerAndTheModuleEndsIt) {
   const ScenarioResult sos = run("sos-call.toml");
   ASSERT_EQ(sos.log.calls.size(), 1U);
   const auto& call = sos.log.calls[0];
@@ -203,7 +208,7 @@ TEST_F(ShippedScenario, SosCallReachesTheCaretakerAndTheModuleEndsIt) {
   EXPECT_TRUE(hungUp);
 }
 
-TEST_F(ShippedScenario, IncomingCallIsAnsweredByTheButton) {
+TEST_P(ShippedScenario, IncomingCallIsAnsweredByTheButton) {
   const ScenarioResult incoming = run("incoming-call.toml");
   ASSERT_EQ(incoming.log.calls.size(), 1U);
   const auto& call = incoming.log.calls[0];
@@ -214,7 +219,7 @@ TEST_F(ShippedScenario, IncomingCallIsAnsweredByTheButton) {
   EXPECT_LT(call.answered, seconds(38));
 }
 
-TEST_F(ShippedScenario, RadiusSetBySmsWidensTheCircle) {
+TEST_P(ShippedScenario, RadiusSetBySmsWidensTheCircle) {
   const ScenarioResult widened = run("radius-by-sms.toml");
   ASSERT_EQ(widened.log.received.size(), 1U);
   EXPECT_NE(widened.outcome.sent(0).find("CIRCLESETSUCCES\n"), std::string::npos);
@@ -225,7 +230,7 @@ TEST_F(ShippedScenario, RadiusSetBySmsWidensTheCircle) {
   EXPECT_EQ(alerts(run(unchanged)), 1U);
 }
 
-TEST_F(ShippedScenario, NetworkOutageLosesWhatFellInItAndTheModuleGoesOn) {
+TEST_P(ShippedScenario, NetworkOutageLosesWhatFellInItAndTheModuleGoesOn) {
   const ScenarioResult outage = run("network-outage.toml");
   size_t during = 0;
   size_t after = 0;
@@ -240,5 +245,8 @@ TEST_F(ShippedScenario, NetworkOutageLosesWhatFellInItAndTheModuleGoesOn) {
   EXPECT_EQ(outage.log.http[1].response.status, 601);
   EXPECT_TRUE(outage.stored.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Firmware, ShippedScenario, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "ArmImage" : "HostBuild"; });
 
 }  // namespace
