@@ -13,6 +13,7 @@
 #include "boards/startup/vector_table.h"
 #include "sim/runner/scenario.h"
 #include "sim/runner/scenario_run.h"
+#include "tests/sim/sigrok_decode.h"
 
 namespace {
 
@@ -63,6 +64,18 @@ Outcome host(const Bench& world, const Scenario& described) {
   Bench bench = world;
   bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
   return bench.run(ResetISR, described.length);
+}
+
+// What arrived on a UART's receive line: the bytes the chip took and the
+// bytes it lost, in order.
+std::string onTheLine(const Outcome& run, unsigned uart) {
+  std::string bytes;
+  for (const Record& record : run.timeline().records) {
+    if ((record.kind == RecordKind::UartReceived || record.kind == RecordKind::UartLost) && record.unit == uart) {
+      bytes.push_back(static_cast<char>(record.value));
+    }
+  }
+  return bytes;
 }
 
 std::filesystem::path temporaryFolder() {
@@ -125,8 +138,22 @@ radius = 250
   EXPECT_GT(commands, 10U);
   EXPECT_EQ(calls, 1U);
 
-  // The report: the alert of leaving the circle, the call, the handlers.
+  // The waveform's modem and GPS lines, read by sigrok's UART decoder at the
+  // SIM900's and the receiver's 9600 baud (1 us samples), hold the bytes of
+  // the run.
+  const std::string vcd = (folder / "first" / "waveform.vcd").string();
+  EXPECT_EQ(sigrok_decode::decode(vcd, "UART4_TX", 9600, 1000), first.outcome.sent(4));
+  EXPECT_EQ(sigrok_decode::decode(vcd, "UART4_RX", 9600, 1000), onTheLine(first.outcome, 4));
+  EXPECT_EQ(sigrok_decode::decode(vcd, "UART2_RX", 9600, 1000), onTheLine(first.outcome, 2));
+
+  // The report: the alert of leaving the circle, the call, the handlers,
+  // and every text of the caretaker's inbox.
   const std::string report = contents(folder / "first" / "report.html");
+  ASSERT_FALSE(first.log.inbox().empty());
+  for (const auto& text : first.log.inbox()) {
+    const std::string shown = text.text.substr(0, text.text.find('\r'));
+    EXPECT_NE(report.find("<td>" + shown + "&lt;0D&gt;"), std::string::npos) << shown;
+  }
   EXPECT_NE(report.find("<p id=\"alerts\">1 alert(s)"), std::string::npos);
   EXPECT_NE(report.find("to +905551234567</td><td>talked"), std::string::npos);
   EXPECT_NE(report.find("GPIOF button"), std::string::npos);

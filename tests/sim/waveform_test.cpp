@@ -15,34 +15,16 @@
 #include "platform/driverlib.h"
 #include "sim/runner/waveform.h"
 #include "sim/sim.h"
+#include "tests/sim/sigrok_decode.h"
 
 namespace {
 
 using namespace sim;
+using sigrok_decode::decode;
 
-constexpr const char* kSigrok = "/usr/bin/sigrok-cli";
-
-// The bytes sigrok's UART decoder finds on a channel of the dump.
-std::string decode(const std::string& vcd, const std::string& channel, uint32_t baud) {
-  const std::string command = std::string(kSigrok) + " -I vcd -i " + vcd + " -P uart:rx=" + channel +
-                              ":baudrate=" + std::to_string(baud) + ":format=hex -A uart=rx-data 2>&1";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  std::string bytes;
-  char line[256];
-  while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
-    unsigned value = 0;
-    if (std::sscanf(line, "uart-1: %x", &value) == 1) {
-      bytes.push_back(static_cast<char>(value));
-    }
-  }
-  if (pipe != nullptr) {
-    pclose(pipe);
-  }
-  return bytes;
-}
 
 TEST(Waveform, ADecoderFindsTheRunsBytesOnEachLineAndThePinChanges) {
-  ASSERT_EQ(access(kSigrok, X_OK), 0) << "scripts/deps.sh installs sigrok-cli";
+  ASSERT_EQ(access(sigrok_decode::kSigrok, X_OK), 0) << "scripts/deps.sh installs sigrok-cli";
   Bench bench;
   bench.uart(4).baud(9600).send(milliseconds(2), std::string("\r\nRING\r\n\0\xFF", 10));
   bench.press(PF4, milliseconds(5), milliseconds(3));
