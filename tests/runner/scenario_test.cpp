@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <filesystem>
 #include <fstream>
@@ -81,6 +82,28 @@ std::string onTheLine(const Outcome& run, unsigned uart) {
 std::filesystem::path temporaryFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "scenario-XXXXXX").string();
   return mkdtemp(pattern.data());
+}
+
+// A bad file stops tracker_run before the run: its one error on stderr, no
+// output folder, exit status 2.
+TEST(ScenarioFile, TrackerRunRefusesABadFileAndRunsNothing) {
+  const std::filesystem::path folder = temporaryFolder();
+  std::ofstream(folder / "bad.toml") << "[run]\nseconds = 10\n[button]\npresses = [\"soon\"]\n";
+  const std::string command = std::string(TRACKER_RUN_PATH) + " --scenario " + (folder / "bad.toml").string() +
+                              " --out " + (folder / "out").string() + " 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char line[256];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    output += line;
+  }
+  const int status = pclose(pipe);
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_EQ(output, "tracker_run: " + (folder / "bad.toml").string() +
+                        ":4: button.presses: a number of seconds from 0 is needed\n");
+  EXPECT_FALSE(std::filesystem::exists(folder / "out"));
+  std::filesystem::remove_all(folder);
 }
 
 std::string contents(const std::filesystem::path& file) {
