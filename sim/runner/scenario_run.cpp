@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -148,6 +149,67 @@ class ServerProcess {
   int port_ = 0;
 };
 
+// The modem scripts the main loop ran, as spans: bytes to the modem sent
+// outside the handlers that run scripts of their own, a script ending at a
+// 3 s silence. Those handlers are the ones that hold the processor longer
+// than a FIFO takes to drain; their last bytes leave the FIFO after they
+// return, and stay theirs.
+nlohmann::json foregroundScripts(const Outcome& run) {
+  constexpr unsigned kModem = 4;
+  constexpr Time kByte = 1041667 * 1000ULL;  // 10 bits at 9600 baud
+  constexpr Time kFifoDrain = 17 * kByte;
+  constexpr Time kSilence = seconds(3);
+  std::vector<std::pair<Time, Time>> scriptingHandlers;
+  std::map<unsigned, Time> entered;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptEnter) {
+      entered[record.value] = record.time;
+    } else if (record.kind == RecordKind::InterruptExit && entered.count(record.value) != 0) {
+      if (record.time - entered[record.value] > kFifoDrain) {
+        scriptingHandlers.emplace_back(entered[record.value], record.time + kFifoDrain);
+      }
+      entered.erase(record.value);
+    }
+  }
+  std::sort(scriptingHandlers.begin(), scriptingHandlers.end());
+  nlohmann::json spans = nlohmann::json::array();
+  Time start = 0;
+  Time last = 0;
+  std::string text;
+  const auto close = [&] {
+    if (!text.empty()) {
+      spans.push_back({{"name", shown(text.substr(0, text.find('\r')))},
+                       {"cat", "script"},
+                       {"ph", "X"},
+                       {"ts", microseconds(start)},
+                       {"dur", microseconds(last - start)},
+                       {"pid", 1},
+                       {"tid", 0},
+                       {"args", {{"bytes", shown(text)}}}});
+      text.clear();
+    }
+  };
+  size_t handler = 0;
+  for (const TimedByte& byte : run.sentBytes(kModem)) {
+    while (handler < scriptingHandlers.size() && scriptingHandlers[handler].second < byte.time) {
+      ++handler;
+    }
+    if (handler < scriptingHandlers.size() && scriptingHandlers[handler].first <= byte.time) {
+      continue;
+    }
+    if (!text.empty() && byte.time - last > kSilence) {
+      close();
+    }
+    if (text.empty()) {
+      start = byte.time - kByte;
+    }
+    text.push_back(static_cast<char>(byte.byte));
+    last = byte.time;
+  }
+  close();
+  return spans;
+}
+
 nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
   nlohmann::json events = nlohmann::json::array();
   std::map<unsigned, Time> entered;
@@ -165,6 +227,9 @@ nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
                         {"tid", record.value}});
       entered.erase(record.value);
     }
+  }
+  for (auto& script : foregroundScripts(run)) {
+    events.push_back(std::move(script));
   }
   for (const auto& command : log.commands) {
     events.push_back({{"name", shown(command.line)},
@@ -210,6 +275,7 @@ nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
   nlohmann::json names = nlohmann::json::array();
   names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 1}, {"args", {{"name", "processor"}}}});
   names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 2}, {"args", {{"name", "modem and network"}}}});
+  names.push_back({{"name", "thread_name"}, {"ph", "M"}, {"pid", 1}, {"tid", 0}, {"args", {{"name", "foreground"}}}});
   for (auto& name : names) {
     events.push_back(name);
   }

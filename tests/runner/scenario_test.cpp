@@ -145,11 +145,16 @@ radius = 250
   size_t spans = 0;
   size_t commands = 0;
   size_t calls = 0;
+  std::vector<std::string> scripts;  // the main loop's, in order
   for (const auto& event : trace["traceEvents"]) {
     if (event["ph"] == "X" && event["cat"] == "interrupt") {
       ++spans;
       EXPECT_EQ(event["tid"].get<unsigned>() >= 16, true);
       EXPECT_GE(event["dur"].get<double>(), 0.0);
+    }
+    if (event.value("cat", "") == "script") {
+      EXPECT_EQ(event["tid"], 0);
+      scripts.push_back(event["args"]["bytes"].get<std::string>());
     }
     commands += event.value("cat", "") == "modem";
     calls += event.value("cat", "") == "call";
@@ -160,6 +165,12 @@ radius = 250
                        first.outcome.interrupts(77).size());
   EXPECT_GT(commands, 10U);
   EXPECT_EQ(calls, 1U);
+  // The main loop's scripts: the radius fetch at start and the alert; the
+  // call is the button handler's own.
+  ASSERT_EQ(scripts.size(), 2U);
+  EXPECT_NE(scripts[0].find("getCircle"), std::string::npos) << scripts[0];
+  EXPECT_NE(scripts[1].find("The target went beyond the limits."), std::string::npos) << scripts[1];
+  EXPECT_EQ(scripts[1].find("ATD"), std::string::npos) << scripts[1];
 
   // The waveform's modem and GPS lines, read by sigrok's UART decoder at the
   // SIM900's and the receiver's 9600 baud (1 us samples), hold the bytes of
