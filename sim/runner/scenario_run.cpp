@@ -25,6 +25,20 @@
 
 namespace sim {
 
+std::string shownBytes(const std::string& bytes) {
+  std::string text;
+  for (unsigned char byte : bytes) {
+    if (byte >= 0x20 && byte < 0x7F) {
+      text += static_cast<char>(byte);
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "<%02X>", byte);
+      text += hex;
+    }
+  }
+  return text;
+}
+
 namespace {
 
 const char* const kAlert = "The target went beyond the limits.\r";
@@ -39,20 +53,6 @@ std::string interruptName(unsigned vector) {
 }
 
 double microseconds(Time time) { return static_cast<double>(time) / 1e6; }
-
-std::string shown(const std::string& bytes) {
-  std::string text;
-  for (unsigned char byte : bytes) {
-    if (byte >= 0x20 && byte < 0x7F) {
-      text += static_cast<char>(byte);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "<%02X>", byte);
-      text += hex;
-    }
-  }
-  return text;
-}
 
 // A bar on stderr, redrawn every virtual second from a line the firmware
 // leaves unused, so the run itself is the same with it or without.
@@ -178,14 +178,14 @@ nlohmann::json foregroundScripts(const Outcome& run) {
   std::string text;
   const auto close = [&] {
     if (!text.empty()) {
-      spans.push_back({{"name", shown(text.substr(0, text.find('\r')))},
+      spans.push_back({{"name", shownBytes(text.substr(0, text.find('\r')))},
                        {"cat", "script"},
                        {"ph", "X"},
                        {"ts", microseconds(start)},
                        {"dur", microseconds(last - start)},
                        {"pid", 1},
                        {"tid", 0},
-                       {"args", {{"bytes", shown(text)}}}});
+                       {"args", {{"bytes", shownBytes(text)}}}});
       text.clear();
     }
   };
@@ -232,14 +232,14 @@ nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
     events.push_back(std::move(script));
   }
   for (const auto& command : log.commands) {
-    events.push_back({{"name", shown(command.line)},
+    events.push_back({{"name", shownBytes(command.line)},
                       {"cat", "modem"},
                       {"ph", "i"},
                       {"s", "t"},
                       {"ts", microseconds(command.at)},
                       {"pid", 2},
                       {"tid", 1},
-                      {"args", {{"answer", shown(command.answer)}}}});
+                      {"args", {{"answer", shownBytes(command.answer)}}}});
   }
   for (const auto& text : log.sent) {
     events.push_back({{"name", "SMS to " + text.to},
@@ -249,7 +249,7 @@ nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
                       {"ts", microseconds(text.at)},
                       {"pid", 2},
                       {"tid", 2},
-                      {"args", {{"text", shown(text.text)}}}});
+                      {"args", {{"text", shownBytes(text.text)}}}});
   }
   for (const auto& call : log.calls) {
     const Time end = call.end == kNever ? run.end() : call.end;
@@ -307,7 +307,7 @@ std::string reportHtml(const Scenario& scenario, const Outcome& run, const peers
   size_t alerts = 0;
   for (const auto& text : log.inbox()) {
     alerts += text.text == kAlert;
-    html << "<tr><td>" << formatTime(text.at) << "</td><td>" << escapeHtml(shown(text.text)) << "</td></tr>";
+    html << "<tr><td>" << formatTime(text.at) << "</td><td>" << escapeHtml(shownBytes(text.text)) << "</td></tr>";
   }
   html << "</table><p id=\"alerts\">" << alerts << " alert(s) of leaving the circle.</p>";
   html << "<h2>Calls</h2><table id=\"calls\"><tr><th>At (s)</th><th>Direction</th><th>Outcome</th></tr>";

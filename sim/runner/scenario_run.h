@@ -24,6 +24,9 @@ struct ScenarioResult {
   std::string summary;                         // a few lines for the terminal
 };
 
+// Control bytes shown as <hh>, blanks kept: bytes for people to read.
+std::string shownBytes(const std::string& bytes);
+
 // Writes timeline.txt, waveform.vcd, trace.json and report.html into the
 // folder (made if missing). With progress, a bar on stderr shows the
 // virtual time done and left while the run goes on.

@@ -42,21 +42,6 @@
 
 namespace {
 
-// Control bytes shown as <hh>, blanks kept.
-std::string shown(const std::string& bytes) {
-  std::string text;
-  for (unsigned char byte : bytes) {
-    if (byte >= 0x20 && byte < 0x7F) {
-      text += static_cast<char>(byte);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "<%02X>", byte);
-      text += hex;
-    }
-  }
-  return text;
-}
-
 void printLine(const char* title, const std::string& bytes) {
   std::printf("== %s ==\n", title);
   for (unsigned char byte : bytes) {
@@ -178,7 +163,7 @@ int main(int argc, char** argv) {
     const peers::ModemLog log = peers::ModemLog::from(run);
     std::printf("== the caretaker's inbox ==\n");
     for (const auto& text : log.inbox()) {
-      std::printf("%s  %s\n", formatTime(text.at).c_str(), shown(text.text).c_str());
+      std::printf("%s  %s\n", formatTime(text.at).c_str(), sim::shownBytes(text.text).c_str());
     }
     std::printf("== calls ==\n");
     for (const auto& call : log.calls) {
@@ -189,7 +174,7 @@ int main(int argc, char** argv) {
     for (const auto& exchange : log.http) {
       std::printf("%s  %s %s -> %d %s\n", formatTime(exchange.at).c_str(), exchange.request.method.c_str(),
                   exchange.request.url.c_str(), exchange.response.status,
-                  shown(exchange.response.body).c_str());
+                  sim::shownBytes(exchange.response.body).c_str());
     }
     if (const auto stack = run.stack()) {
       std::printf("== stack: %u of %u bytes at the deepest ==\n", stack->first, stack->second);
