@@ -6,28 +6,21 @@
 #include <filesystem>
 #include <string>
 
-#include "boards/startup/vector_table.h"
 #include "sim/runner/scenario.h"
 #include "sim/runner/scenario_run.h"
+#include "sim/runner/tracker_firmware.h"
 
 namespace {
 
 using namespace sim;
 
 void AfternoonWalk(benchmark::State& state, bool emulated) {
-  const Scenario scenario = readScenario(SCENARIOS_DIR "/afternoon-walk.toml");
-  const FirmwareRun firmware = [emulated](const Bench& world, const Scenario& described) {
-    if (emulated) {
-      return world.runImage(TARGET_BUILD_DIR "/apps/tracker/tracker_firmware.elf", described.length);
-    }
-    Bench bench = world;
-    bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
-    return bench.run(ResetISR, described.length);
-  };
+  Scenario scenario = readScenario(SCENARIOS_DIR "/afternoon-walk.toml");
+  scenario.firmware = emulated ? "arm" : "host";
   std::string pattern = (std::filesystem::temp_directory_path() / "walk-bench-XXXXXX").string();
   const std::filesystem::path folder = mkdtemp(pattern.data());
   for (auto _ : state) {
-    const ScenarioResult result = runScenario(scenario, firmware, folder);
+    const ScenarioResult result = runScenario(scenario, runTrackerFirmware, folder);
     if (!result.outcome.ok() || result.log.inbox().empty()) {
       state.SkipWithError(result.outcome.ok() ? "no text reached the caretaker" : result.outcome.failure().c_str());
     }

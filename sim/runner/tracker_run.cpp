@@ -37,6 +37,7 @@
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
 #include "sim/runner/scenario_run.h"
+#include "sim/runner/tracker_firmware.h"
 #include "sim/runner/waveform.h"
 #include "sim/sim.h"
 
@@ -66,16 +67,7 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
   if (!image.empty()) {
     scenario.firmware = image;
   }
-  const auto firmware = [](const Bench& world, const Scenario& described) {
-    if (described.firmware == "host") {
-      Bench bench = world;
-      bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
-      return bench.run(ResetISR, described.length);
-    }
-    return world.runImage(described.firmware == "arm" ? std::string(TRACKER_IMAGE) : described.firmware,
-                          described.length);
-  };
-  const ScenarioResult result = runScenario(scenario, firmware, folder, isatty(STDERR_FILENO) != 0);
+  const ScenarioResult result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0);
   std::fputs(result.summary.c_str(), stdout);
   return result.outcome.ok() ? 0 : 1;
 }

@@ -11,9 +11,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-#include "boards/startup/vector_table.h"
 #include "sim/runner/scenario.h"
 #include "sim/runner/scenario_run.h"
+#include "sim/runner/tracker_firmware.h"
 #include "tests/sim/sigrok_decode.h"
 
 namespace {
@@ -59,12 +59,6 @@ TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
   EXPECT_EQ(scenario.phone.calls[0].ringFor, seconds(9));
   ASSERT_EQ(scenario.faults.size(), 1U);
   EXPECT_EQ(scenario.faults[0].to, seconds(50));
-}
-
-Outcome host(const Bench& world, const Scenario& described) {
-  Bench bench = world;
-  bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
-  return bench.run(ResetISR, described.length);
 }
 
 // What arrived on a UART's receive line: the bytes the chip took and the
@@ -129,8 +123,8 @@ radius = 250
 )",
                                           "short.toml");
   const std::filesystem::path folder = temporaryFolder();
-  const ScenarioResult first = runScenario(scenario, host, folder / "first");
-  const ScenarioResult second = runScenario(scenario, host, folder / "second");
+  const ScenarioResult first = runScenario(scenario, runTrackerFirmware, folder / "first");
+  const ScenarioResult second = runScenario(scenario, runTrackerFirmware, folder / "second");
   ASSERT_TRUE(first.outcome.ok()) << first.outcome.failure();
   for (const char* name : {"timeline.txt", "waveform.vcd", "trace.json", "report.html"}) {
     const std::string output = contents(folder / "first" / name);
@@ -196,18 +190,14 @@ radius = 250
   std::filesystem::remove_all(folder);
 }
 
-Outcome armImage(const Bench& world, const Scenario& described) {
-  return world.runImage(TARGET_BUILD_DIR "/apps/tracker/tracker_firmware.elf", described.length);
-}
-
 // The scenarios shipped with the project, each run on the host build and
 // on the ARM image, with its key facts checked.
 class ShippedScenario : public ::testing::TestWithParam<bool> {
  protected:
   ScenarioResult run(const std::string& name) { return run(readScenario(std::string(SCENARIOS_DIR) + "/" + name)); }
-  ScenarioResult run(const Scenario& scenario) {
-    const FirmwareRun firmware = GetParam() ? FirmwareRun(armImage) : FirmwareRun(host);
-    ScenarioResult result = runScenario(scenario, firmware, folder_ / std::to_string(runs_++));
+  ScenarioResult run(Scenario scenario) {
+    scenario.firmware = GetParam() ? "arm" : "host";
+    ScenarioResult result = runScenario(scenario, runTrackerFirmware, folder_ / std::to_string(runs_++));
     EXPECT_TRUE(result.outcome.ok()) << result.outcome.failure();
     return result;
   }
