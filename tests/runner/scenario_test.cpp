@@ -124,7 +124,8 @@ radius = 250
                                           "short.toml");
   const std::filesystem::path folder = temporaryFolder();
   const ScenarioResult first = runScenario(scenario, runTrackerFirmware, folder / "first");
-  const ScenarioResult second = runScenario(scenario, runTrackerFirmware, folder / "second");
+  // The second with the progress bar: it must not change the run.
+  const ScenarioResult second = runScenario(scenario, runTrackerFirmware, folder / "second", true);
   ASSERT_TRUE(first.outcome.ok()) << first.outcome.failure();
   for (const char* name : {"timeline.txt", "waveform.vcd", "trace.json", "report.html"}) {
     const std::string output = contents(folder / "first" / name);
