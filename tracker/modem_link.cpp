@@ -21,33 +21,50 @@ void sim900UartConfig() {
   UARTEnable(UART4_BASE);
 }
 
-void Int_sim900() {
-  pausePositionLink();
-  TimerDisable(TIMER0_BASE, TIMER_A);
-  while (UARTCharsAvail(UART4_BASE)) {
-    const char character = static_cast<char>(UARTCharGetNonBlocking(UART4_BASE) & 0xFF);
-    // Characters beyond the buffer are read and dropped, never stored.
-    if (sim900Index < static_cast<int>(kMessageSize) - 1) {
-      recieveMessage[sim900Index] = character;
-      sim900Index++;
-    }
-    SysCtlDelay(1);
+void storeModemCharacter(char character) {
+  // A NUL would end the batch's text early and hide what follows it in the
+  // batch; the modem never sends one, so it is line noise and dropped.
+  if (character == '\0') {
+    return;
   }
+  // Characters beyond the buffer are read and dropped, never stored.
+  if (sim900Index < static_cast<int>(kMessageSize) - 1) {
+    recieveMessage[sim900Index] = character;
+    sim900Index++;
+  }
+}
+
+ModemBatchFindings interpretModemBatch() {
   recieveMessage[sim900Index] = '\0';
   sendUartString(UART0_BASE, recieveMessage);
 
+  ModemBatchFindings findings;
   if (isCall(recieveMessage)) {
+    findings.call = true;
     ledLight(kBlueLed, 700);
   }
   if (isNo(recieveMessage)) {
+    findings.hangUp = true;
     ledLight(kGreenLed, 100);
   }
   if (isCircleSet(recieveMessage)) {
+    findings.radius = true;
     circleFlag = 'y';
     sendUartString(UART0_BASE, "Set Circle Size");
   }
   readFlag = 1;
   sim900Index = 0;
+  return findings;
+}
+
+void Int_sim900() {
+  pausePositionLink();
+  TimerDisable(TIMER0_BASE, TIMER_A);
+  while (UARTCharsAvail(UART4_BASE)) {
+    storeModemCharacter(static_cast<char>(UARTCharGetNonBlocking(UART4_BASE) & 0xFF));
+    SysCtlDelay(1);
+  }
+  (void)interpretModemBatch();
 
   // What arrived during the blinks has raised the interrupt again at the
   // controller already; clearing the UART's flag here loses none of it.

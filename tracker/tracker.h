@@ -19,6 +19,15 @@ void ledLight(uint8_t led, int millisec);
 // Modem link.
 void sim900UartConfig();
 void Int_sim900();
+// The receive handler's two halves: one character into the batch, then the
+// batch interpreted as a whole.
+void storeModemCharacter(char character);
+struct ModemBatchFindings {
+  bool call = false;    // a RING ended in the batch
+  bool hangUp = false;  // a NO result ended in it
+  bool radius = false;  // a radius frame ended in it and was taken
+};
+ModemBatchFindings interpretModemBatch();
 int isCall(const char* message);
 int isNo(const char* message);
 int isCircleSet(const char* message);

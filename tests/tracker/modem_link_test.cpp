@@ -148,6 +148,25 @@ TEST(Batches, EightCharactersMakeABatchAndTheRestWaits) {
   EXPECT_EQ(run.pinChanges(PF2).size(), 1U);
 }
 
+TEST(Batches, ANulOnTheLineHidesNothingAfterIt) {
+  // Found by fuzzing: a NUL stored in the batch ended its text, and the RING
+  // after it in the same batch was never seen.
+  Bench bench;
+  bench.uart(kModem).send(milliseconds(100), std::string("\0\r\nRING\r\n", 9));
+  const auto run = bench.run(
+      [] {
+        bringUp();
+        // After the RING's blink.
+        runUntil(seconds(2));
+        note(std::to_string(tracker::callStatusFlag));
+      },
+      seconds(3));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  ASSERT_EQ(run.interrupts(INT_UART4).size(), 1U);
+  EXPECT_EQ(noteText(run, 0), "1");
+  EXPECT_NE(run.sent(kConsole).find("RING\rcallFlag : 1\n"), std::string::npos) << run.sent(kConsole);
+}
+
 TEST(Batches, RingBlinksBlueAndHoldsTheLinkForItsBlink) {
   Bench bench;
   bench.uart(kModem).send(milliseconds(100), "\r\nRING\r\n");
