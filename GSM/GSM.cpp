@@ -25,8 +25,8 @@ struct Reply {
   bool empty;
 };
 
-// Reads one reply, character by character, until a character time-out (or
-// a zero byte) ends it. Stores what fits, drops the rest, and watches the
+// Reads one reply, character by character, until a character time-out
+// ends it. Stores what fits, drops the rest, and watches the
 // whole reply for OK and ERROR.
 Reply readReply(unsigned char* buffer, size_t size) {
   Reply reply{false, false, true};

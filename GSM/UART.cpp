@@ -66,6 +66,11 @@ void UART_RecCharwTimeOut(unsigned char* character) {
   for (;;) {
     if (UARTCharsAvail(kUart)) {
       *character = static_cast<unsigned char>(UARTCharGetNonBlocking(kUart) & 0xFF);
+      // The modem never sends a zero byte; one from a noisy line would read
+      // as the time-out and cut a reply in two.
+      if (*character == 0) {
+        continue;
+      }
       break;
     }
     if ((TimerIntStatus(kTimer, false) & TIMER_TIMA_TIMEOUT) != 0) {

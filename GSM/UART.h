@@ -15,7 +15,8 @@ void UART_Init();
 // The text's characters, without its zero, in order.
 void UART_SendStr(const unsigned char* text);
 void UART_SendChar(unsigned char character);
-// The next character from the modem, or 0 when none came within the time-out.
+// The next character from the modem, or 0 when none came within the time-out
+// (a zero byte on the line is dropped).
 void UART_RecCharwTimeOut(unsigned char* character);
 // Drops what the modem sent and nobody read, so that a late answer is not
 // taken for the reply to the next command.

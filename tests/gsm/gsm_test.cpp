@@ -164,6 +164,25 @@ TEST(AtResponse, LooksForAnUpperCaseOkAnywhereInTheReply) {
   EXPECT_EQ(run.notes()[1].second, "7");
 }
 
+TEST(AtResponse, AZeroByteOnTheLineNeitherEndsNorSplitsTheReply) {
+  // Found by fuzzing: a zero byte read as the time-out, so the OK after it
+  // was missed and then taken for the answer to the next command.
+  Bench bench;
+  bench.uart(kModem).send(seconds(1), std::string("\r\n\0\0OK\r\n", 8));
+  bench.uart(kModem).send(seconds(3), "\r\nERROR\r\n");
+  const auto run = bench.run(
+      [] {
+        start();
+        unsigned char reply[8] = {};
+        const unsigned char first = AT_Response(reply, sizeof reply);
+        const unsigned char second = AT_Response(reply, sizeof reply);
+        note(std::to_string(first) + std::to_string(second));
+      },
+      seconds(5));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.notes()[0].second, "10");
+}
+
 TEST(AtResponse, AnEmptyReadIsRepeatedFromTheFirstByte) {
   Bench bench;
   bench.uart(kModem).send(seconds(3), "\r\nOK\r\n");
