@@ -150,13 +150,18 @@ bool parseIndication(const unsigned char* line, unsigned char (&memoryType)[5],
 // plus sign, into Sender; false when there is none or it does not fit.
 bool copySender(const unsigned char* header, unsigned char* Sender) {
   const unsigned char* at = header;
-  for (int quote = 0; quote < 3; ++quote) {
+  for (int quote = 0; quote < 2; ++quote) {
     at = reinterpret_cast<const unsigned char*>(std::strchr(reinterpret_cast<const char*>(at), '"'));
     if (at == nullptr) {
       return false;
     }
     ++at;
   }
+  // The status field is closed; the originator is the very next field.
+  if (at[0] != ',' || at[1] != '"') {
+    return false;
+  }
+  at += 2;
   if (*at == '+') {
     ++at;
   }

@@ -358,6 +358,19 @@ TEST(SmsReceive, TheSenderComesFromTheOriginatorField) {
   EXPECT_EQ(receiveWith(national).sender, "05550001111");
 }
 
+TEST(SmsReceive, AHeaderWhoseSecondFieldIsNoOriginatorKeepsTheMessage) {
+  // Found by fuzzing: a stray CR inside the status field (dropped with the
+  // others) left the third quote of the header after the originator's
+  // opening one, and "," was taken for the sender.
+  ScriptedModem broken;
+  broken.readReply =
+      "\r\n+CMGR: \"REC\rUNREAD\"\r\",\"+905550002222\",\"\",\"26/12/08,10:00:00+12\"\r\nHi\r\n\r\nOK\r\n";
+  const Received received = receiveWith(broken);
+  EXPECT_EQ(received.sent, kReadCommand);
+  EXPECT_EQ(received.verdict, "0");
+  EXPECT_EQ(received.sender, "");
+}
+
 TEST(SmsReceive, AReplyWithTooFewMarkersDeliversNothing) {
   Bench bench;
   ScriptedModem modem;
