@@ -61,6 +61,15 @@ void seeOther(httplib::Response& response, const std::string& where) {
 
 }  // namespace
 
+std::string HttpServer::handle(std::string_view request) {
+  httplib::detail::BufferStream stream;
+  stream.write(request.data(), request.size());
+  bool closed = false;
+  process_request(stream, true, closed, nullptr);
+  // The stream holds the request, then what was written after it.
+  return stream.get_buffer().substr(request.size());
+}
+
 ReportServer::ReportServer(Store& store, Access& access, Clock clock)
     : store_(store), access_(access), clock_(clock ? std::move(clock) : Clock(systemMilliseconds)) {
   http_.set_payload_max_length(kLargestBody);
