@@ -1,8 +1,11 @@
 #include "sim/runner/scenario.h"
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <toml++/toml.h>
+
+#include "sim/runner/scenario_run.h"
 
 namespace sim {
 
@@ -14,20 +17,22 @@ class Reader {
 
   [[noreturn]] void fail(const toml::node* node, const std::string& field, const std::string& what) const {
     const auto line = node != nullptr ? node->source().begin.line : 0;
-    throw ScenarioError(name_ + ":" + std::to_string(line) + ": " + field + ": " + what);
+    // A key from the file may hold any byte; the error is one printable line.
+    throw ScenarioError(name_ + ":" + std::to_string(line) + ": " + shownBytes(field) + ": " + what);
   }
 
   // A number of seconds (integer or decimal) from 0 up.
   Time seconds(const toml::node& node, const std::string& field) const {
     const std::optional<double> value = node.value<double>();
-    if (!value || *value < 0 || *value > 1e7) {
+    // TOML has nan and inf; neither is a time.
+    if (!value || !std::isfinite(*value) || *value < 0 || *value > 1e7) {
       fail(&node, field, "a number of seconds from 0 is needed");
     }
     return static_cast<Time>(*value * 1e12);
   }
   double number(const toml::node& node, const std::string& field, double low, double high) const {
     const std::optional<double> value = node.value<double>();
-    if (!value || *value < low || *value > high) {
+    if (!value || !std::isfinite(*value) || *value < low || *value > high) {
       fail(&node, field, "a number from " + format(low) + " to " + format(high) + " is needed");
     }
     return *value;
@@ -275,8 +280,9 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
   try {
     root = toml::parse(text, name);
   } catch (const toml::parse_error& error) {
+    // The parser quotes what it saw, control bytes included.
     throw ScenarioError(name + ":" + std::to_string(error.source().begin.line) + ": " +
-                        std::string(error.description()));
+                        shownBytes(std::string(error.description())));
   }
   return Reader(root, name).read();
 }

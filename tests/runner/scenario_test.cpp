@@ -80,6 +80,25 @@ std::filesystem::path temporaryFolder() {
 
 // A bad file stops tracker_run before the run: its one error on stderr, no
 // output folder, exit status 2.
+TEST(ScenarioFile, NanAndInfinityAreNoNumbersAndErrorsAreOnePrintableLine) {
+  // Found by fuzzing: nan passed every range check (and became a time or a
+  // radius by an undefined conversion); the reader's errors quoted control
+  // bytes of the file as they were.
+  EXPECT_EQ(errorOf("[run]\nseconds = nan\n"), "bad.toml:2: run.seconds: a number of seconds from 0 is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[server]\nradius = nan\n"),
+            "bad.toml:4: server.radius: a number from 1 to 9999 is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[wearer]\nspeed = -nan\n"),
+            "bad.toml:4: wearer.speed: a number from 0 to 100 is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[phone]\nanswer = inf\n"),
+            "bad.toml:4: phone.answer: a number from 0 to 20 is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n\"\\u001b[2J\" = 1\n"), "bad.toml:3: run.<1B>[2J: no such field");
+  const std::string broken = errorOf("[run]\nseconds = 1\x07\n");
+  EXPECT_EQ(broken.rfind("bad.toml:2: ", 0), 0U) << broken;
+  for (char character : broken) {
+    EXPECT_TRUE(character >= 0x20 && character < 0x7F) << broken;
+  }
+}
+
 TEST(ScenarioFile, TrackerRunRefusesABadFileAndRunsNothing) {
   const std::filesystem::path folder = temporaryFolder();
   std::ofstream(folder / "bad.toml") << "[run]\nseconds = 10\n[button]\npresses = [\"soon\"]\n";

@@ -1,0 +1,122 @@
+// The SIM900 model's command parser: whatever a firmware sends it, the
+// model answers each command with one of the modem's final results, and
+// comes back to answer a plain AT once the line has been quiet. Input: the
+// bytes the firmware sends at 9600 baud; 0xFF is two seconds of quiet.
+#include <cstdint>
+#include <queue>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "fuzz/forked_board.h"
+#include "sim/peers/sim900.h"
+
+namespace {
+
+using sim::Time;
+
+constexpr uint8_t kQuiet = 0xFF;
+constexpr Time kCharacter = sim::microseconds(1042);
+
+// The model's line, with its own clock: what it sends is kept in order,
+// wake-ups run when their time comes.
+class Line final : public sim::PeerLink {
+ public:
+  explicit Line(sim::peers::Sim900& modem) : modem_(modem) {}
+
+  [[nodiscard]] Time now() const override { return now_; }
+  void send(Time, std::string_view bytes) override { sent_ += bytes; }
+  void wakeAfter(Time delay, uint64_t tag) override { wakes_.emplace(now_ + delay, ++order_, tag); }
+  void record(std::string text) override { records_.push_back(std::move(text)); }
+
+  // Runs the wake-ups due up to time, then moves the clock there.
+  void runUntil(Time time) {
+    while (!wakes_.empty() && std::get<0>(wakes_.top()) <= time) {
+      const auto [at, order, tag] = wakes_.top();
+      wakes_.pop();
+      now_ = at;
+      modem_.wake(*this, tag);
+    }
+    now_ = time;
+  }
+  // Runs wake-ups until none is left or the limit comes.
+  void runQuiet(Time limit) {
+    while (!wakes_.empty() && std::get<0>(wakes_.top()) <= limit) {
+      runUntil(std::get<0>(wakes_.top()));
+    }
+  }
+  void hear(uint8_t byte) { modem_.heard(*this, byte); }
+
+  const std::vector<std::string>& records() const { return records_; }
+
+ private:
+  using Wake = std::tuple<Time, uint64_t, uint64_t>;
+  sim::peers::Sim900& modem_;
+  Time now_ = 0;
+  uint64_t order_ = 0;
+  std::priority_queue<Wake, std::vector<Wake>, std::greater<>> wakes_;
+  std::string sent_;
+  std::vector<std::string> records_;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  sim::peers::Sim900 modem;
+  modem.http([](const sim::peers::HttpRequest&) { return sim::peers::HttpResponse{200, "@250$"}; });
+  Line line(modem);
+  modem.start(line);
+
+  Time at = sim::milliseconds(100);
+  for (size_t index = 0; index < size; ++index) {
+    if (data[index] == kQuiet) {
+      at += sim::seconds(2);
+      continue;
+    }
+    line.runUntil(at);
+    line.hear(data[index]);
+    at += kCharacter;
+  }
+
+  // Each command ends with one of the modem's final results, as its manual
+  // lists them. The record is "command <line> <result>", each escaped.
+  static const std::regex kFinal(
+      "OK|ERROR|> |DOWNLOAD|CONNECT|NO CARRIER|BUSY|NO ANSWER|NO DIALTONE|\\+CM[ES] ERROR: [0-9]+");
+  for (const std::string& record : line.records()) {
+    if (record.rfind("command ", 0) == 0 &&
+        !std::regex_match(sim::peers::unescapeBytes(record.substr(record.rfind(' ') + 1)), kFinal)) {
+      fuzz::broken("a command answered with no final result: " + record);
+    }
+  }
+
+  // Quiet: whatever was under way ends (a day at most), an SMS text being
+  // typed is cancelled, and a plain AT is answered OK. Lines heard while the
+  // modem was busy wait their turn, and one of them may open another text,
+  // so the probe goes on while any line of the input may still be waiting.
+  bool answered = false;
+  for (size_t round = 0; round <= size && !answered; ++round) {
+    line.runQuiet(line.now() + sim::seconds(86400));
+    const size_t before = line.records().size();
+    // ESC ends an SMS text; in command mode it and the CR are an empty line.
+    line.hear(0x1B);
+    line.hear('\r');
+    line.runUntil(line.now() + sim::seconds(1));
+    for (char character : std::string("AT\r")) {
+      line.hear(static_cast<uint8_t>(character));
+      line.runUntil(line.now() + kCharacter);
+    }
+    line.runUntil(line.now() + sim::seconds(10));
+    for (size_t index = before; index < line.records().size(); ++index) {
+      answered = answered || line.records()[index] == "command AT OK";
+    }
+  }
+  if (!answered) {
+    std::string last;
+    for (size_t index = line.records().size() > 30 ? line.records().size() - 30 : 0; index < line.records().size(); ++index) {
+      last += "\n  " + line.records()[index];
+    }
+    fuzz::broken("the model did not answer AT after a quiet line; its last records:" + last);
+  }
+  return 0;
+}
