@@ -7,7 +7,7 @@ packages=(cmake g++ make python3 pkg-config libgtest-dev libgmock-dev libbenchma
           gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib
           binutils-arm-none-eabi
           libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libunicorn-dev libelf-dev libtomlplusplus-dev
-          chromium chromium-driver sigrok-cli)
+          chromium chromium-driver sigrok-cli clang libclang-rt-dev)
 
 missing=()
 for package in "${packages[@]}"; do

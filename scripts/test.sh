@@ -12,3 +12,4 @@ ctest --preset tm4c123 -j "$jobs"
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$jobs"
 ctest --preset host -j "$jobs"
+scripts/fuzz.sh --ci
