@@ -25,9 +25,9 @@ struct Reply {
   bool empty;
 };
 
-// Reads one reply, character by character, until a character time-out
-// ends it. Stores what fits, drops the rest, and watches the
-// whole reply for OK and ERROR.
+// Reads one reply, character by character, until a character time-out ends
+// it. Stores what fits, drops the rest, and watches the whole reply for OK
+// and ERROR.
 Reply readReply(unsigned char* buffer, size_t size) {
   Reply reply{false, false, true};
   size_t stored = 0;
