@@ -78,6 +78,15 @@ def distinct(pieces, most):
     return out[:most]
 
 
+# Sentences of the NMEA reference's own examples, from all four quarters of
+# the globe; the first with its checksums left to the target ('!').
+NMEA_EXAMPLES = [
+    b'!$GPRMC,225446,A,4916.45,N,12311.12,W,000.5,054.7,191194,020.3,E*00\r\n'
+    b'$GPGGA,092750.000,5321.6802,S,00630.3372,W,1,8,1.03,61.7,M,55.2,M,,*00\r\n',
+    b'$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,230394,003.1,W*6A\r\n'
+    b'\xff$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n',
+]
+
 # The SMS dialogue as the modem holds it: one byte choosing the exchange
 # (0 init, 1 send, 2 receive), then the replies in order.
 GSM_REPLIES = [
@@ -148,7 +157,7 @@ def main():
             if m:
                 records.append(unescape(m.group(1)))
     write(out / 'modem_interpreter', distinct(modem, 40))
-    write(out / 'position_source', distinct(nmea, 20))
+    write(out / 'position_source', distinct(nmea, 20) + NMEA_EXAMPLES)
     write(out / 'sim900_commands', distinct(commands, 30))
     write(out / 'report_record', distinct(records, 10) + RECORDS)
     posts = [b'POST /postData HTTP/1.1\r\nHost: 203.0.113.10:5000\r\nContent-Type: text/plain\r\n'
