@@ -455,8 +455,10 @@ bool Sim900::State::gprs(PeerLink& link, const std::string& name, const std::str
     return true;
   }
   if (name == "+HTTPDATA") {
+    // The manual's limits: 1 to 319488 bytes, 1000 to 120000 ms to send them.
     if (form != "=" || arguments.size() != 2 || !isNumber(arguments[0]) || !isNumber(arguments[1]) ||
-        std::stoi(arguments[0]) < 1 || std::stoi(arguments[0]) > 319488) {
+        std::stoi(arguments[0]) < 1 || std::stoi(arguments[0]) > 319488 || std::stoi(arguments[1]) < 1000 ||
+        std::stoi(arguments[1]) > 120000) {
       return false;
     }
     httpBody.clear();

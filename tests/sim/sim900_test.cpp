@@ -213,6 +213,31 @@ TEST(Sim900, HttpOverTheBearerToAHandler) {
   EXPECT_EQ(log.http[0].request.body, "41.015137,28.979530,72\r\n");
 }
 
+TEST(Sim900, HttpDataTakesTheManualsSizesAndTimesOnly) {
+  // Found by fuzzing: a time of 100000001 ms kept the model in data mode
+  // for a day and more, deaf to every command.
+  Sim900 modem;
+  modem.echo(false);
+  const auto run = talk(modem,
+                        {{0, "AT+HTTPINIT\r"},
+                         {seconds(1), "AT+HTTPDATA=24,100000001\r"},
+                         {seconds(2), "AT+HTTPDATA=24,999\r"},
+                         {seconds(3), "AT+HTTPDATA=0,10000\r"},
+                         {seconds(4), "AT+HTTPDATA=319489,10000\r"},
+                         {seconds(5), "AT+HTTPDATA=24,1000\r"},
+                         {seconds(7), "AT\r"},
+                         {seconds(8), "AT+HTTPDATA=319488,120000\r"}},
+                        seconds(9));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  // The 1-s window passes with nothing sent: OK, and AT is a command again.
+  EXPECT_EQ(run.received(4),
+            "\r\nOK\r\n"
+            "\r\nERROR\r\n\r\nERROR\r\n\r\nERROR\r\n\r\nERROR\r\n"
+            "\r\nDOWNLOAD\r\n\r\nOK\r\n"
+            "\r\nOK\r\n"
+            "\r\nDOWNLOAD\r\n");
+}
+
 TEST(Sim900, FaultsTheTestSwitchesOn) {
   Sim900 modem;
   modem.echo(false)
