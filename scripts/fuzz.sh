@@ -15,7 +15,7 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --ci) mode=ci; shift ;;
     --seconds) mode=time; seconds="$2"; shift 2 ;;
-    -h|--help) sed -n '2,8p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0"; exit 0 ;;
     *) break ;;
   esac
 done
