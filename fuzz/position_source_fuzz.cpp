@@ -32,6 +32,15 @@ constexpr unsigned kGpsUart = 2;
 // A character at 9600 baud, 8N1, a little slow.
 constexpr sim::Time kCharacter = sim::microseconds(1050);
 
+// The XOR of a sentence's characters between '$' and '*'.
+uint8_t checksumOf(std::string_view body) {
+  uint8_t sum = 0;
+  for (char character : body) {
+    sum = static_cast<uint8_t>(sum ^ static_cast<uint8_t>(character));
+  }
+  return sum;
+}
+
 // Writes the right checksum after every '*' of a sentence from its '$'.
 void repairChecksums(std::string& bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -40,10 +49,7 @@ void repairChecksums(std::string& bytes) {
     if (star == std::string::npos || star + 2 >= bytes.size()) {
       return;
     }
-    uint8_t sum = 0;
-    for (size_t at = start + 1; at < star; ++at) {
-      sum = static_cast<uint8_t>(sum ^ static_cast<uint8_t>(bytes[at]));
-    }
+    const uint8_t sum = checksumOf(std::string_view(bytes).substr(start + 1, star - start - 1));
     bytes[star + 1] = kDigits[sum >> 4];
     bytes[star + 2] = kDigits[sum & 15];
   }
@@ -92,10 +98,7 @@ std::vector<Degrees> placesNamed(const std::string& stream) {
       break;
     }
     const std::string_view body(stream.data() + start + 1, star - start - 1);
-    uint8_t sum = 0;
-    for (char character : body) {
-      sum = static_cast<uint8_t>(sum ^ static_cast<uint8_t>(character));
-    }
+    const uint8_t sum = checksumOf(body);
     char given[3] = {stream[star + 1], stream[star + 2], 0};
     char* end = nullptr;
     if (std::strtoul(given, &end, 16) != sum || end != given + 2 || body.size() < 6) {
