@@ -27,7 +27,7 @@ struct Pin {
 };
 
 inline constexpr Pin PA0{0, 0}, PA1{0, 1};
-inline constexpr Pin PC4{2, 4}, PC5{2, 5};
+inline constexpr Pin PC4{2, 4}, PC5{2, 5}, PC6{2, 6};
 inline constexpr Pin PD6{3, 6}, PD7{3, 7};
 inline constexpr Pin PE3{4, 3}, PE4{4, 4}, PE5{4, 5};
 inline constexpr Pin PF0{5, 0}, PF1{5, 1}, PF2{5, 2}, PF3{5, 3}, PF4{5, 4};
@@ -45,6 +45,12 @@ class PeerLink {
   [[nodiscard]] virtual Time now() const = 0;
   // Starts sending after delay, behind anything already queued.
   virtual void send(Time delay, std::string_view bytes) = 0;
+  // Bytes sent at another bit rate than the peer's: the chip's receiver
+  // hears what its own rate makes of them (garbage, framing errors).
+  virtual void sendAtRate(Time delay, std::string_view bytes, uint32_t rate) {
+    (void)rate;
+    send(delay, bytes);
+  }
   // Calls the device's wake with this tag after delay.
   virtual void wakeAfter(Time delay, uint64_t tag) = 0;
   // A line in the run's timeline, for what the device saw and did.
@@ -65,6 +71,13 @@ class UartDevice {
     (void)link;
     (void)tag;
   }
+  // A chip pin the device watches changed level (undriven reads high, as a
+  // pull-up on the device's side makes it).
+  virtual void pinChanged(PeerLink& link, Pin pin, bool high) {
+    (void)link;
+    (void)pin;
+    (void)high;
+  }
 };
 
 // The device at the far end of a UART line.
@@ -82,6 +95,8 @@ class UartPeer {
   UartPeer& onByte(std::function<void(PeerLink&, uint8_t)> handler);
   // A device model on the line.
   UartPeer& device(std::shared_ptr<UartDevice> model);
+  // A chip pin the device sees, wired to it beside the line.
+  UartPeer& watch(Pin pin);
 
   struct Send {
     Time at;
@@ -98,6 +113,7 @@ class UartPeer {
   std::vector<Rule> rules;
   std::function<void(PeerLink&, uint8_t)> handler;
   std::shared_ptr<UartDevice> model;
+  std::vector<Pin> watched;
 };
 
 class Outcome;

@@ -438,6 +438,16 @@ void Board::peerRecord(unsigned uart, std::string text) {
   record(RecordKind::Peer, static_cast<uint8_t>(uart), 0, static_cast<uint32_t>(timeline_.texts.size() - 1));
 }
 
+void Board::outputSeen(Pin pin, bool high) {
+  for (auto& line : lines_) {
+    for (const Pin& watched : line->watched()) {
+      if (watched.unit() == pin.unit()) {
+        line->pinChanged(pin, high);
+      }
+    }
+  }
+}
+
 void Board::executedRecord(uint64_t halfwords) {
   timeline_.texts.push_back(std::to_string(halfwords));
   record(RecordKind::Executed, 0, 0, static_cast<uint32_t>(timeline_.texts.size() - 1));

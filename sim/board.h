@@ -114,6 +114,7 @@ class Gpio final : public Device {
   uint8_t drivenHigh_ = 0;
   uint8_t levels_ = 0;
   uint8_t outputsShown_ = 0;
+  uint8_t outputsSeen_ = 0xFF;
   uint8_t outputsDriving_ = 0;
 };
 
@@ -129,12 +130,13 @@ class Uart final : public Device {
   void receive(uint8_t byte, bool framingError);
   // Frame length at the configured rate; 0 while no rate is set.
   Time frameTime() const;
+  // A bit's time at the configured rate.
+  Time bitTimeConfigured() const;
   void attach(UartLine* line) { line_ = line; }
   unsigned index() const { return index_; }
 
  private:
   unsigned bitsPerFrame() const;
-  Time bitTimeConfigured() const;
   bool pinRouted(bool transmit) const;
   unsigned rxCapacity() const;
   unsigned txCapacity() const;
@@ -233,8 +235,11 @@ class UartLine final : public EventTarget {
   // The chip's byte has reached the peer.
   void heard(uint8_t byte);
   void send(Time at, std::string_view bytes);
+  void sendAtRate(Time at, std::string_view bytes, uint32_t rate);
   void wakeAt(Time at, uint64_t tag);
   void record(std::string text);
+  void pinChanged(Pin pin, bool high);
+  [[nodiscard]] const std::vector<Pin>& watched() const { return script_.watched; }
 
  private:
   void pump();
@@ -246,8 +251,14 @@ class UartLine final : public EventTarget {
   struct Pending {
     Time at;
     uint8_t byte;
+    int burst;  // a burst at its own rate, or -1
   };
   std::deque<Pending> outgoing_;
+  struct Burst {
+    std::string bytes;
+    uint32_t rate;
+  };
+  std::deque<Burst> bursts_;
   bool startScheduled_ = false;
   Time lineFree_ = 0;
 };
@@ -349,6 +360,8 @@ class Board {
   void record(RecordKind kind, uint8_t unit, uint16_t value, uint32_t detail = 0);
   void note(std::string text);
   void peerRecord(unsigned uart, std::string text);
+  // A pin's level as the devices wired to it see it changed.
+  void outputSeen(Pin pin, bool high);
   void executedRecord(uint64_t halfwords);
   [[noreturn]] void fault(const std::string& what);
 

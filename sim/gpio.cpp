@@ -64,8 +64,17 @@ void Gpio::update() {
       board_.record(RecordKind::Pin, static_cast<uint8_t>(port_ * 8 + pin), (shown >> pin) & 1U);
     }
   }
+  // What a device wired to a pin sees: undriven reads high (its pull-up).
+  const auto seen = static_cast<uint8_t>(shown | static_cast<uint8_t>(~driving));
+  const auto seenChanged = static_cast<uint8_t>(seen ^ outputsSeen_);
   outputsDriving_ = driving;
   outputsShown_ = shown;
+  outputsSeen_ = seen;
+  for (unsigned pin = 0; pin < 8; ++pin) {
+    if ((seenChanged >> pin) & 1U) {
+      board_.outputSeen(Pin{static_cast<uint8_t>(port_), static_cast<uint8_t>(pin)}, ((seen >> pin) & 1U) != 0);
+    }
+  }
   setLine();
 }
 

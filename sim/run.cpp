@@ -232,6 +232,11 @@ UartPeer& UartPeer::device(std::shared_ptr<UartDevice> device) {
   return *this;
 }
 
+UartPeer& UartPeer::watch(Pin pin) {
+  watched.push_back(pin);
+  return *this;
+}
+
 // Queries.
 
 std::vector<TimedByte> Outcome::sentBytes(unsigned uart) const {

@@ -1,4 +1,5 @@
 #include <string>
+#include <vector>
 
 #include "platform/registers.h"
 #include "sim/board.h"
@@ -256,13 +257,60 @@ void Uart::write(uint32_t offset, uint32_t value) {
 
 namespace {
 
-enum LineEvent : uint32_t { kStartByte, kByteArrived, kScriptedSend, kDeviceStart, kDeviceWake, kOwnRateArrived };
+enum LineEvent : uint32_t { kStartByte, kByteArrived, kScriptedSend, kDeviceStart, kDeviceWake, kOwnRateArrived, kBurst };
+
+// What a receiver at bitTimeHeard makes of 8N1 frames sent back to back at
+// bitTimeSent: it waits for a falling edge, samples each bit in its middle
+// and flags a low stop bit. Times are from the burst's first start bit.
+struct Heard {
+  Time at;
+  uint8_t byte;
+  bool framingError;
+};
+std::vector<Heard> resampled(std::string_view bytes, Time bitTimeSent, Time bitTimeHeard) {
+  const int64_t bits = static_cast<int64_t>(bytes.size()) * 10;
+  const auto level = [&](int64_t bit) {
+    if (bit < 0 || bit >= bits) {
+      return 1;  // idle
+    }
+    const int64_t place = bit % 10;
+    return place == 0 ? 0 : place == 9 ? 1 : (static_cast<uint8_t>(bytes[static_cast<size_t>(bit / 10)]) >> (place - 1)) & 1;
+  };
+  const auto levelAt = [&](Time at) { return level(static_cast<int64_t>(at / bitTimeSent)); };
+  std::vector<Heard> heard;
+  Time searchFrom = 0;
+  for (;;) {
+    int64_t edge = static_cast<int64_t>((searchFrom + bitTimeSent - 1) / bitTimeSent);
+    while (edge < bits && !(level(edge) == 0 && level(edge - 1) == 1)) {
+      ++edge;
+    }
+    if (edge >= bits) {
+      return heard;
+    }
+    const Time start = static_cast<Time>(edge) * bitTimeSent;
+    if (levelAt(start + bitTimeHeard / 2) != 0) {
+      searchFrom = start + bitTimeHeard / 2;  // a glitch, no start bit
+      continue;
+    }
+    uint8_t byte = 0;
+    for (unsigned bit = 0; bit < 8; ++bit) {
+      byte = static_cast<uint8_t>(byte | (levelAt(start + (2 * bit + 3) * bitTimeHeard / 2) << bit));
+    }
+    const Time stop = start + 19 * bitTimeHeard / 2;
+    heard.push_back({stop, byte, levelAt(stop) == 0});
+    searchFrom = stop;
+  }
+}
+
 
 class Link final : public PeerLink {
  public:
   Link(Board& board, UartLine& line) : board_(board), line_(line) {}
   Time now() const override { return board_.now(); }
   void send(Time delay, std::string_view bytes) override { line_.send(board_.now() + delay, bytes); }
+  void sendAtRate(Time delay, std::string_view bytes, uint32_t rate) override {
+    line_.sendAtRate(board_.now() + delay, bytes, rate);
+  }
   void wakeAfter(Time delay, uint64_t tag) override { line_.wakeAt(board_.now() + delay, tag); }
   void record(std::string text) override { line_.record(std::move(text)); }
 
@@ -291,8 +339,14 @@ void UartLine::record(std::string text) { board_.peerRecord(uart_.index(), std::
 
 void UartLine::send(Time at, std::string_view bytes) {
   for (char byte : bytes) {
-    outgoing_.push_back(Pending{at, static_cast<uint8_t>(byte)});
+    outgoing_.push_back(Pending{at, static_cast<uint8_t>(byte), -1});
   }
+  pump();
+}
+
+void UartLine::sendAtRate(Time at, std::string_view bytes, uint32_t rate) {
+  bursts_.push_back({std::string(bytes), rate});
+  outgoing_.push_back(Pending{at, 0, static_cast<int>(bursts_.size() - 1)});
   pump();
 }
 
@@ -303,6 +357,13 @@ void UartLine::pump() {
   Time at = outgoing_.front().at;
   at = at > lineFree_ ? at : lineFree_;
   startScheduled_ = true;
+  if (outgoing_.front().burst >= 0) {
+    const auto index = static_cast<size_t>(outgoing_.front().burst);
+    outgoing_.pop_front();
+    lineFree_ = at + 10 * bitTime(bursts_[index].rate) * bursts_[index].bytes.size();
+    board_.schedule(at, this, kBurst, index);
+    return;
+  }
   if (script_.rate != 0) {
     // The frame's length is the peer's own: the byte's arrival is known now.
     const uint8_t byte = outgoing_.front().byte;
@@ -356,6 +417,23 @@ void UartLine::onEvent(uint32_t kind, uint64_t argument) {
       pump();
       return;
     }
+    case kBurst: {
+      startScheduled_ = false;
+      const Burst& burst = bursts_[argument];
+      const Time heardBit = uart_.bitTimeConfigured();
+      if (uart_.frameTime() == 0) {
+        for (char byte : burst.bytes) {
+          board_.record(RecordKind::UartLost, static_cast<uint8_t>(uart_.index()), static_cast<uint8_t>(byte),
+                        kLostReceiverOff);
+        }
+      } else {
+        for (const Heard& heard : resampled(burst.bytes, bitTime(burst.rate), heardBit)) {
+          board_.schedule(board_.now() + heard.at, this, kByteArrived, heard.byte | (heard.framingError ? 0x100U : 0U));
+        }
+      }
+      pump();
+      return;
+    }
     case kDeviceStart: {
       Link link(board_, *this);
       script_.model->start(link);
@@ -368,6 +446,13 @@ void UartLine::onEvent(uint32_t kind, uint64_t argument) {
     }
     default:
       return;
+  }
+}
+
+void UartLine::pinChanged(Pin pin, bool high) {
+  if (script_.model) {
+    Link link(board_, *this);
+    script_.model->pinChanged(link, pin, high);
   }
 }
 

@@ -1,4 +1,6 @@
 // What the SIM900 model recorded in a run's timeline, read back.
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 
 #include "sim/peers/sim900.h"
@@ -18,6 +20,12 @@ std::vector<std::string> words(const std::string& text) {
 
 }  // namespace
 
+std::vector<ModemLog::Sms> ModemLog::inbox() const {
+  std::vector<Sms> inbox;
+  std::copy_if(sent.begin(), sent.end(), std::back_inserter(inbox), [](const Sms& text) { return text.toCaretaker; });
+  return inbox;
+}
+
 ModemLog ModemLog::from(const Outcome& run, unsigned uart) {
   ModemLog log;
   for (const auto& [time, text] : run.peerRecords(uart)) {
@@ -26,10 +34,11 @@ ModemLog ModemLog::from(const Outcome& run, unsigned uart) {
       continue;
     }
     const std::string& kind = fields[0];
-    if (kind == "command" && fields.size() == 3) {
+    if ((kind == "command" || kind == "command-busy") && fields.size() == 3) {
       log.commands.push_back({time, unescapeBytes(fields[1]), unescapeBytes(fields[2])});
-    } else if (kind == "sms-sent" && fields.size() == 3) {
-      log.sent.push_back({time, "", unescapeBytes(fields[1]), unescapeBytes(fields[2])});
+    } else if (kind == "sms-sent" && (fields.size() == 3 || fields.size() == 4)) {
+      log.sent.push_back(
+          {time, "", unescapeBytes(fields[1]), unescapeBytes(fields[2]), fields.size() == 3 || fields[3] == "caretaker"});
     } else if (kind == "sms-received" && fields.size() == 3) {
       log.received.push_back({time, unescapeBytes(fields[1]), "", unescapeBytes(fields[2])});
     } else if (kind == "call-start" && fields.size() == 3) {

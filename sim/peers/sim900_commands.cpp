@@ -1,5 +1,5 @@
 // The SIM900 model's command line: echo, parsing (CR ends a line, blanks and
-// case as V.250 has them), and the commands it knows.
+// case as V.250 has them), busy lines, and the commands it knows.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -41,26 +41,32 @@ bool isNumber(const std::string& text) {
          std::all_of(text.begin(), text.end(), [](char character) { return std::isdigit(static_cast<unsigned char>(character)); });
 }
 
+// Commands that need the SIM's SMS and call services (Call Ready).
+bool needsServices(const std::string& name) {
+  return name.rfind("+CM", 0) == 0 || name == "+CPMS" || name == "+CNMI" || name == "+CSCA";
+}
+
 }  // namespace
 
-void Sim900::State::start(PeerLink& link) {
-  echo = echoAtPowerUp;
-  for (size_t index = 0; index < phone.calls.size(); ++index) {
-    link.wakeAfter(phone.calls[index].at, tag(kIncomingCall, index));
+std::string Sim900::State::cmeError(int code, const std::string& text) const {
+  if (!settings.strict || errorMode == 0) {
+    return error();
   }
-  for (size_t index = 0; index < phone.texts.size(); ++index) {
-    link.wakeAfter(phone.texts[index].at + timing.smsDelivery, tag(kTextArrives, index));
+  return "+CME ERROR: " + (errorMode == 1 ? std::to_string(code) : text);
+}
+
+std::string Sim900::State::cmsError(int code, const std::string& text) const {
+  if (!settings.strict) {
+    return "+CMS ERROR: " + std::to_string(code);
   }
-  for (size_t index = 0; index < faults.size(); ++index) {
-    link.wakeAfter(faults[index].from, tag(kFaultStarts, index));
-    if (faults[index].to != kNever) {
-      link.wakeAfter(faults[index].to, tag(kFaultEnds, index));
-    }
+  if (errorMode == 0) {
+    return error();
   }
+  return "+CMS ERROR: " + (errorMode == 1 ? std::to_string(code) : text);
 }
 
 void Sim900::State::output(PeerLink& link, const std::string& text, Time delay) {
-  if (!powered) {
+  if (!powered || !rateLocked) {
     return;
   }
   if (delay == 0) {
@@ -73,10 +79,25 @@ void Sim900::State::output(PeerLink& link, const std::string& text, Time delay) 
 
 void Sim900::State::finish(PeerLink& link, const std::string& information, const std::string& result, Time delay) {
   link.record("command " + escapeBytes(pendingCommand) + " " + escapeBytes(result));
-  output(link, information + framed(result), delay);
+  dialPending = false;
+  answerPending = false;
+  if (delay == 0) {
+    complete(link, information + framed(result));
+    return;
+  }
+  busy = true;
+  delayed[++outputs] = information + framed(result);
+  link.wakeAfter(delay, tag(kFinished, outputs));
+}
+
+void Sim900::State::complete(PeerLink& link, const std::string& text) {
+  output(link, text);
   busy = false;
-  ++finished;
-  if (!waitingLines.empty()) {
+  runNextWaiting(link);
+}
+
+void Sim900::State::runNextWaiting(PeerLink& link) {
+  while (!busy && !waitingLines.empty() && mode == Mode::Command) {
     const std::string next = waitingLines.front();
     waitingLines.pop_front();
     runLine(link, next);
@@ -84,34 +105,39 @@ void Sim900::State::finish(PeerLink& link, const std::string& information, const
 }
 
 void Sim900::State::heard(PeerLink& link, uint8_t byte) {
-  if (!powered) {
+  if (!powered || !booted) {
     return;
   }
   const char character = static_cast<char>(byte);
+  if (!rateLocked) {
+    // Autobaud: only "AT" or "At" sets the rate; nothing is echoed before.
+    if (previous == 'A' && (character == 'T' || character == 't')) {
+      rateLocked = true;
+      if (loseNextAt) {
+        loseNextAt = false;
+        skipLine = true;
+      } else {
+        heardCommand(link, 'A', false);
+        heardCommand(link, character, false);
+      }
+    }
+    previous = character;
+    return;
+  }
+  if (skipLine) {
+    skipLine = character != '\r';
+    afterCr = character == '\r';
+    return;
+  }
   // The tracker ends its lines with CR LF: the LF is ignored.
   const bool ignoredLineFeed = afterCr && character == '\n';
   afterCr = false;
   switch (mode) {
     case Mode::Command:
-      if (echo) {
-        link.send(0, std::string(1, character));
-      }
-      if (ignoredLineFeed) {
-        return;
-      }
-      if (character == '\r') {
-        afterCr = true;
-        endLine(link);
-      } else if (character == '\b') {
-        if (!line.empty()) {
-          line.pop_back();
-        }
-      } else if (line.size() < kLongestLine) {
-        line += character;
-      }
+      heardCommand(link, character, ignoredLineFeed);
       return;
     case Mode::SmsText:
-      if (ignoredLineFeed) {
+      if (ignoredLineFeed && settings.promptLineFeed == PromptLineFeed::Ignored) {
         return;
       }
       if (echo) {
@@ -120,22 +146,27 @@ void Sim900::State::heard(PeerLink& link, uint8_t byte) {
       if (character == kEscape) {
         mode = Mode::Command;
         link.record("sms-cancelled " + escapeBytes(smsNumber));
-        finish(link, "", "OK", timing.command);
+        finish(link, "", "OK", draw(settings.timing.command));
       } else if (character == kCtrlZ) {
         mode = Mode::Command;
-        if (faulty(Fault::NoNetwork, link.now())) {
+        const Time now = link.now();
+        const bool noService = settings.strict ? !registered(now) : faulty(Fault::NoNetwork, now);
+        if (noService || faulty(Fault::TextsRefused, now)) {
           link.record("sms-failed " + escapeBytes(smsNumber) + " " + escapeBytes(smsText));
-          finish(link, "", "+CMS ERROR: 331", network(timing.smsNetwork, link.now()));
+          finish(link, "",
+                 noService ? cmsError(331, "no network service") : cmsError(21, "short message transfer rejected"),
+                 network(settings.timing.smsNetwork, now));
         } else {
+          busy = true;
           delayed[++outputs] = smsNumber + '\n' + smsText;
-          link.wakeAfter(network(timing.smsNetwork, link.now()), tag(kSmsAccepted, outputs));
+          link.wakeAfter(network(settings.timing.smsNetwork, now), tag(kSmsAccepted, outputs));
         }
       } else {
         smsText += character;
       }
       return;
     case Mode::HttpData:
-      if (ignoredLineFeed) {
+      if (ignoredLineFeed && settings.promptLineFeed == PromptLineFeed::Ignored) {
         return;
       }
       httpBody += character;
@@ -143,20 +174,56 @@ void Sim900::State::heard(PeerLink& link, uint8_t byte) {
         mode = Mode::Command;
         ++httpDataGeneration;
         link.record("http-data " + escapeBytes(httpBody));
-        finish(link, "", "OK", timing.command);
+        finish(link, "", "OK", draw(settings.timing.command));
       }
       return;
+  }
+}
+
+void Sim900::State::heardCommand(PeerLink& link, char character, bool ignoredLineFeed) {
+  // A dial or an answer in progress is aborted by any character but the LF
+  // that ends its own line (the manual's ATD note).
+  if (settings.strict && !ignoredLineFeed && (dialPending || answerPending)) {
+    abortDial(link);
+    return;
+  }
+  if (echo && !(ignoredLineFeed && settings.strict)) {
+    link.send(0, std::string(1, character));
+  }
+  if (ignoredLineFeed) {
+    return;
+  }
+  if (character == '\r') {
+    afterCr = true;
+    endLine(link);
+  } else if (character == '\b') {
+    if (!line.empty()) {
+      line.pop_back();
+    }
+  } else if (line.size() < kLongestLine) {
+    line += character;
   }
 }
 
 void Sim900::State::endLine(PeerLink& link) {
   const std::string raw = line;
   line.clear();
-  if (busy) {
-    waitingLines.push_back(raw);
+  if (!busy) {
+    runLine(link, raw);
     return;
   }
-  runLine(link, raw);
+  switch (settings.busy) {
+    case BusyPolicy::Queue:
+      waitingLines.push_back(raw);
+      return;
+    case BusyPolicy::Drop:
+      link.record("command-busy " + escapeBytes(raw) + " dropped");
+      return;
+    case BusyPolicy::Error:
+      link.record("command-busy " + escapeBytes(raw) + " ERROR");
+      output(link, framed(error()));
+      return;
+  }
 }
 
 void Sim900::State::runLine(PeerLink& link, const std::string& raw) {
@@ -176,22 +243,17 @@ void Sim900::State::runLine(PeerLink& link, const std::string& raw) {
   }
   const size_t attention = cleaned.find("AT");
   if (attention == std::string::npos) {
-    // No command, no answer; the next waiting line, if any.
-    if (!waitingLines.empty()) {
-      const std::string next = waitingLines.front();
-      waitingLines.pop_front();
-      runLine(link, next);
-    }
-    return;
+    return;  // no command, no answer
   }
   pendingCommand = raw;
+  busy = true;
   execute(link, cleaned.substr(attention + 2));
 }
 
 void Sim900::State::execute(PeerLink& link, const std::string& commands) {
   std::string information;
   size_t at = 0;
-  const uint64_t finishedBefore = finished;
+  const Time commandTime = draw(settings.timing.command);
   while (at < commands.size()) {
     bool deferred = false;
     bool ok = false;
@@ -220,6 +282,10 @@ void Sim900::State::execute(PeerLink& link, const std::string& commands) {
       }
       const std::vector<std::string> arguments =
           form == "=" ? splitArguments(commands.substr(end, stop - end)) : std::vector<std::string>{};
+      if (needsServices(name) && !servicesReady) {
+        finish(link, information, cmeError(14, "SIM busy"), commandTime);
+        return;
+      }
       ok = extended(link, name, form, arguments, information, deferred);
       at = stop + 1;
     } else if (first == 'D') {
@@ -237,16 +303,14 @@ void Sim900::State::execute(PeerLink& link, const std::string& commands) {
       }
     }
     if (!ok) {
-      finish(link, information, error(), timing.command);
+      finish(link, information, error(), commandTime);
       return;
     }
     if (deferred) {
-      // Unless it has already answered, the modem is busy until it does.
-      busy = finished == finishedBefore;
-      return;
+      return;  // it answers later, or has already
     }
   }
-  finish(link, information, "OK", timing.command);
+  finish(link, information, "OK", commandTime);
 }
 
 bool Sim900::State::basic(PeerLink& link, char command, const std::string& argument, std::string& information,
@@ -274,9 +338,15 @@ bool Sim900::State::basic(PeerLink& link, char command, const std::string& argum
       }
       return true;
     case 'A':
+      deferred = true;
       if (call != Call::Incoming) {
-        deferred = true;
-        finish(link, "", "NO CARRIER", timing.command);
+        finish(link, "", "NO CARRIER", draw(settings.timing.command));
+        return true;
+      }
+      if (settings.strict) {
+        // Answered when its OK goes out; a character before that aborts it.
+        answerPending = true;
+        link.wakeAfter(draw(settings.timing.command), tag(kAnswered, callGeneration));
         return true;
       }
       call = Call::Active;
@@ -285,6 +355,7 @@ bool Sim900::State::basic(PeerLink& link, char command, const std::string& argum
       if (callTalk) {
         link.wakeAfter(*callTalk, tag(kFarEndHangsUp, callGeneration));
       }
+      finish(link, "", "OK", draw(settings.timing.command));
       return true;
     case 'D':
       deferred = true;
@@ -298,22 +369,56 @@ bool Sim900::State::basic(PeerLink& link, char command, const std::string& argum
 bool Sim900::State::extended(PeerLink& link, const std::string& name, const std::string& form,
                              const std::vector<std::string>& arguments, std::string& information, bool& deferred) {
   if (name.rfind("+CM", 0) == 0 || name == "+CPMS" || name == "+CNMI") {
+    if (name == "+CMEE") {
+      if (form == "?") {
+        information += framed("+CMEE: " + std::to_string(errorMode));
+        return true;
+      }
+      if (form != "=" || (arguments[0] != "0" && arguments[0] != "1" && arguments[0] != "2")) {
+        return false;
+      }
+      errorMode = arguments[0][0] - '0';
+      return true;
+    }
     return sms(link, name, form, arguments, information, deferred);
   }
-  if (name == "+SAPBR" || name.rfind("+HTTP", 0) == 0) {
+  if (name == "+SAPBR" || name == "+CGATT") {
     return gprs(link, name, form, arguments, information, deferred);
   }
-  const bool registered = !faulty(Fault::NoNetwork, link.now());
+  if (name.rfind("+HTTP", 0) == 0) {
+    return http(link, name, form, arguments, information, deferred);
+  }
+  const Time now = link.now();
+  const bool strict = settings.strict;
   if (name == "+CSQ") {
-    information += framed(registered ? "+CSQ: 20,0" : "+CSQ: 99,99");
+    information += framed(registered(now) ? "+CSQ: 20,0" : strict ? "+CSQ: 0,0" : "+CSQ: 99,99");
     return form.empty();
   }
-  if (name == "+CREG" && form == "?") {
-    information += framed(registered ? "+CREG: 0,1" : "+CREG: 0,2");
+  if (name == "+CREG") {
+    if (form == "?") {
+      const char* status = registered(now) ? "1" : powered && booted ? "2" : "0";
+      information += framed("+CREG: " + std::to_string(registrationMode) + "," + status);
+      return true;
+    }
+    if (form == "=" && (arguments[0] == "0" || arguments[0] == "1")) {
+      registrationMode = arguments[0][0] - '0';
+      return true;
+    }
+    return false;
+  }
+  if (name == "+CPIN" && form == "?") {
+    information += framed("+CPIN: READY");
     return true;
   }
   if (name == "+CLIP" && form == "=" && (arguments[0] == "0" || arguments[0] == "1")) {
     callerId = arguments[0] == "1";
+    return true;
+  }
+  if (name == "+CPOWD" && form == "=" && (arguments[0] == "0" || arguments[0] == "1")) {
+    // No final result: the module goes down.
+    deferred = true;
+    link.record("command " + escapeBytes(pendingCommand) + " " + escapeBytes(arguments[0] == "1" ? "NORMAL POWER DOWN" : "-"));
+    powerOff(link, arguments[0] == "1" ? "NORMAL POWER DOWN" : "");
     return true;
   }
   return false;
@@ -322,6 +427,7 @@ bool Sim900::State::extended(PeerLink& link, const std::string& name, const std:
 bool Sim900::State::sms(PeerLink& link, const std::string& name, const std::string& form,
                         const std::vector<std::string>& arguments, std::string& information, bool& deferred) {
   auto used = [this] { return std::to_string(store.size()); };
+  const Time commandTime = draw(settings.timing.command);
   if (name == "+CMGF") {
     if (form == "?") {
       information += framed(std::string("+CMGF: ") + (textMode ? "1" : "0"));
@@ -332,10 +438,6 @@ bool Sim900::State::sms(PeerLink& link, const std::string& name, const std::stri
     }
     textMode = arguments[0] == "1";
     return true;
-  }
-  if (name == "+CMEE") {
-    verboseErrors = form == "=" && arguments[0] != "0";
-    return form == "=";
   }
   if (name == "+CNMI") {
     if (form != "=" || arguments.size() < 2 || !isNumber(arguments[1])) {
@@ -363,14 +465,14 @@ bool Sim900::State::sms(PeerLink& link, const std::string& name, const std::stri
     smsText.clear();
     mode = Mode::SmsText;
     deferred = true;
-    output(link, "\r\n> ", timing.command);
+    output(link, "\r\n> ", commandTime);
     return true;
   }
   if ((name == "+CMGR" || name == "+CMGD") && form == "=" && isNumber(arguments[0])) {
     const int index = std::stoi(arguments[0]);
     if (index < 1 || index > kStoreSize) {
       deferred = true;
-      finish(link, information, "+CMS ERROR: 321", timing.command);
+      finish(link, information, cmsError(321, "invalid memory index"), commandTime);
       return true;
     }
     const auto found = store.find(index);
@@ -392,36 +494,67 @@ bool Sim900::State::sms(PeerLink& link, const std::string& name, const std::stri
 
 bool Sim900::State::gprs(PeerLink& link, const std::string& name, const std::string& form,
                          const std::vector<std::string>& arguments, std::string& information, bool& deferred) {
-  if (name == "+SAPBR") {
-    if (form != "=" || arguments.size() < 2 || arguments[1] != "1") {
+  const Time now = link.now();
+  if (name == "+CGATT") {
+    if (form != "?") {
       return false;
     }
-    const std::string& command = arguments[0];
-    if (command == "3") {
-      return arguments.size() == 4;
-    }
-    if (command == "2") {
-      information += framed(bearerOpen ? "+SAPBR: 1,1,\"10.145.23.7\"" : "+SAPBR: 1,3,\"0.0.0.0\"");
-      return true;
-    }
-    if (command == "0") {
-      const bool wasOpen = bearerOpen;
-      bearerOpen = false;
-      return wasOpen;
-    }
-    if (command == "1") {
-      if (bearerOpen) {
-        return false;
-      }
-      deferred = true;
-      link.wakeAfter(network(timing.bearerOpen, link.now()), tag(kBearerOpened, callGeneration));
-      return true;
-    }
+    information += framed(std::string("+CGATT: ") + (attached(now) ? "1" : "0"));
+    return true;
+  }
+  if (form != "=" || arguments.size() < 2 || arguments[1] != "1") {
     return false;
   }
+  const std::string& command = arguments[0];
+  if (command == "3") {
+    if (arguments.size() != 4) {
+      return false;
+    }
+    if (arguments[2] == "APN") {
+      bearer.apn = arguments[3];
+    } else if (arguments[2] == "USER") {
+      bearer.user = arguments[3];
+    } else if (arguments[2] == "PWD") {
+      bearer.password = arguments[3];
+    }
+    return true;
+  }
+  if (command == "2") {
+    information += framed(bearerOpen ? "+SAPBR: 1,1,\"10.145.23.7\"" : "+SAPBR: 1,3,\"0.0.0.0\"");
+    return true;
+  }
+  if (command == "0") {
+    if (!bearerOpen) {
+      return false;
+    }
+    bearerOpen = false;
+    deferred = true;
+    link.wakeAfter(draw(settings.timing.bearerClose), tag(kBearerClosed, 0));
+    return true;
+  }
+  if (command == "1") {
+    if (bearerOpen) {
+      deferred = true;
+      finish(link, information, cmeError(3, "operation not allowed"), draw(settings.timing.command));
+      return true;
+    }
+    deferred = true;
+    link.wakeAfter(network(settings.timing.bearerOpen, now), tag(kBearerOpened, 0));
+    return true;
+  }
+  return false;
+}
+
+bool Sim900::State::http(PeerLink& link, const std::string& name, const std::string& form,
+                         const std::vector<std::string>& arguments, std::string& information, bool& deferred) {
+  const auto notAllowed = [&] {
+    deferred = true;
+    finish(link, information, cmeError(3, "operation not allowed"), draw(settings.timing.command));
+    return true;
+  };
   if (name == "+HTTPINIT") {
     if (httpStarted) {
-      return false;
+      return notAllowed();
     }
     httpStarted = true;
     url.clear();
@@ -444,7 +577,10 @@ bool Sim900::State::gprs(PeerLink& link, const std::string& name, const std::str
     return false;
   }
   if (name == "+HTTPPARA") {
-    if (form != "=" || arguments.size() != 2) {
+    static const char* const kKnown[] = {"CID",   "URL",      "UA",    "PROIP",   "PROPORT",
+                                         "REDIR", "BREAK",    "BREAKEND", "TIMEOUT", "CONTENT", "USERDATA"};
+    if (form != "=" || arguments.size() != 2 ||
+        std::none_of(std::begin(kKnown), std::end(kKnown), [&](const char* known) { return arguments[0] == known; })) {
       return false;
     }
     if (arguments[0] == "URL") {
@@ -465,7 +601,7 @@ bool Sim900::State::gprs(PeerLink& link, const std::string& name, const std::str
     httpDataLeft = static_cast<size_t>(std::stoi(arguments[0]));
     mode = Mode::HttpData;
     deferred = true;
-    output(link, framed("DOWNLOAD"), timing.command);
+    output(link, framed("DOWNLOAD"), draw(settings.timing.command));
     link.wakeAfter(milliseconds(static_cast<uint64_t>(std::stoi(arguments[1]))), tag(kHttpDataTimeout, ++httpDataGeneration));
     return true;
   }
@@ -473,14 +609,21 @@ bool Sim900::State::gprs(PeerLink& link, const std::string& name, const std::str
     if (form != "=" || arguments[0].size() != 1 || arguments[0][0] < '0' || arguments[0][0] > '2') {
       return false;
     }
-    actionMethod = arguments[0][0] - '0';
+    const int method = arguments[0][0] - '0';
+    if (settings.strict && actionPending) {
+      // One request at a time: the stack is busy.
+      output(link, framed("+HTTPACTION:" + std::to_string(method) + ",604,0"),
+             settings.timing.command.high + milliseconds(1));
+      return true;
+    }
+    actionMethod = method;
     actionPending = true;
     response.reset();
-    link.wakeAfter(network(timing.httpAction, link.now()), tag(kActionDone, ++actionGeneration));
+    link.wakeAfter(network(settings.timing.httpAction, link.now()), tag(kActionDone, ++actionGeneration));
     return true;
   }
   if (name == "+HTTPREAD") {
-    if (!response) {
+    if (!response || (settings.strict && response->status >= 600)) {
       return false;
     }
     information += framed("+HTTPREAD:" + std::to_string(response->body.size())) + response->body;

@@ -1,5 +1,5 @@
-// The SIM900 model's network side: calls to and from the caretaker's phone,
-// texts, the bearer, HTTP requests, and the faults a test switches on.
+// The SIM900 model's network side: registration, calls to and from the
+// phones, texts, the bearer, HTTP requests, and the waits the network takes.
 #include <httplib.h>
 
 #include <algorithm>
@@ -27,14 +27,68 @@ bool isDialNumber(const std::string& number) {
          });
 }
 
+// The host of a URL, and whether it is a dotted IPv4 address (no DNS).
+std::string hostOf(const std::string& url) {
+  const size_t scheme = url.find("://");
+  const size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+  const size_t end = url.find_first_of(":/", start);
+  return url.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+bool isAddress(const std::string& host) {
+  return !host.empty() && std::all_of(host.begin(), host.end(), [](char c) { return (c >= '0' && c <= '9') || c == '.'; });
+}
+
 }  // namespace
+
+Time Sim900::State::draw(const Span& span) {
+  if (span.high <= span.low) {
+    return span.low;
+  }
+  // Whole microseconds: the draw does not depend on the library's
+  // distributions, so every platform gets the same timeline.
+  const uint64_t steps = (span.high - span.low) / microseconds(1) + 1;
+  return span.low + (random() % steps) * microseconds(1);
+}
+
+unsigned Sim900::State::draw(const CaretakerPhone::Rings& rings) {
+  return rings.high <= rings.low ? rings.low : rings.low + static_cast<unsigned>(random() % (rings.high - rings.low + 1));
+}
+
+Time Sim900::State::network(const Span& wait, Time at) {
+  if (!faulty(Fault::SlowNetwork, at)) {
+    return draw(wait);
+  }
+  if (settings.timing.slowNetworkMost == 0) {
+    return draw(wait) * 5;
+  }
+  return draw(Span{wait.high, std::max(wait.high, std::min(10 * wait.high, settings.timing.slowNetworkMost))});
+}
 
 bool Sim900::State::faulty(Fault fault, Time at) const {
   return std::any_of(faults.begin(), faults.end(),
                      [fault, at](const FaultSpan& span) { return span.fault == fault && at >= span.from && at < span.to; });
 }
 
-Time Sim900::State::network(Time wait, Time at) const { return faulty(Fault::SlowNetwork, at) ? wait * 5 : wait; }
+bool Sim900::State::registered(Time at) const {
+  return powered && booted && registeredAt != kNever && at >= registeredAt && !faulty(Fault::NoNetwork, at);
+}
+
+std::string Sim900::State::routed(const std::string& number) const {
+  if (!settings.strict) {
+    return digits(number);
+  }
+  if (!number.empty() && number[0] == '+') {
+    return number;
+  }
+  if (number.rfind("00", 0) == 0) {
+    return "+" + number.substr(2);
+  }
+  // A national number: the trunk prefix 0, if any, gives way to the
+  // operator's country code.
+  return "+" + settings.network.countryCode + (number.rfind('0', 0) == 0 ? number.substr(1) : number);
+}
+
+bool Sim900::State::isCaretaker(const std::string& number) const { return routed(number) == routed(phone.number); }
 
 std::string Sim900::State::stamp(Time at) const {
   const uint64_t clock = 10 * 3600 + at / seconds(1);
@@ -45,27 +99,65 @@ std::string Sim900::State::stamp(Time at) const {
 }
 
 void Sim900::State::dial(PeerLink& link, const std::string& dialString) {
-  if (dialString.empty() || dialString.back() != ';' || !isDialNumber(dialString.substr(0, dialString.size() - 1)) ||
-      call != Call::Idle) {
-    finish(link, "", error(), timing.command);
+  const Time commandTime = draw(settings.timing.command);
+  const bool voice = !dialString.empty() && dialString.back() == ';';
+  const std::string number = voice ? dialString.substr(0, dialString.size() - 1) : dialString;
+  if (!isDialNumber(number) || call != Call::Idle || !servicesReady) {
+    finish(link, "", error(), commandTime);
     return;
   }
-  callNumber = dialString.substr(0, dialString.size() - 1);
+  if (!voice) {
+    // Without the ';' it is a data call, which the module does not make.
+    finish(link, "", settings.strict ? "NO CARRIER" : error(), commandTime);
+    return;
+  }
+  callNumber = number;
   callOutgoing = true;
   callStart = link.now();
   call = Call::Dialling;
+  voicemail = false;
   ++callGeneration;
+  dialPending = true;
   link.record("call-start out " + escapeBytes(callNumber));
-  link.wakeAfter(network(timing.callSetUp, link.now()), tag(kCallSetUp, callGeneration));
+  link.wakeAfter(network(settings.timing.callSetUp, link.now()), tag(kCallSetUp, callGeneration));
+}
+
+void Sim900::State::abortDial(PeerLink& link) {
+  if (dialPending) {
+    endCall(link, "aborted", "");
+  } else {
+    link.record("call-answer-aborted");
+  }
+  finish(link, "", "NO CARRIER", 0);
 }
 
 void Sim900::State::endCall(PeerLink& link, const std::string& outcome, const std::string& code) {
-  link.record("call-end " + outcome);
+  link.record("call-end " + (voicemail && outcome == "talked" ? std::string("voicemail") : outcome));
   call = Call::Idle;
+  voicemail = false;
   ++callGeneration;
   if (!code.empty()) {
     output(link, framed(code));
   }
+}
+
+void Sim900::State::ring(PeerLink& link, const CaretakerPhone::IncomingCall& incoming) {
+  const Time now = link.now();
+  const std::string caller = incoming.number.empty() ? phone.number : incoming.number;
+  const bool reachable = settings.strict ? registered(now) : powered && !faulty(Fault::NoNetwork, now);
+  link.record("call-start in " + escapeBytes(caller));
+  if (call != Call::Idle || !reachable) {
+    link.record("call-end unreachable");
+    return;
+  }
+  call = Call::Incoming;
+  ++callGeneration;
+  callNumber = caller;
+  callOutgoing = false;
+  callStart = now;
+  callTalk = incoming.talk;
+  link.wakeAfter(0, tag(kRing, callGeneration));
+  link.wakeAfter(incoming.ringFor, tag(kCallerGivesUp, callGeneration));
 }
 
 void Sim900::State::textArrives(PeerLink& link, const CaretakerPhone::Text& text) {
@@ -115,9 +207,13 @@ void Sim900::State::completeAction(PeerLink& link) {
   static const char* kMethods[] = {"GET", "POST", "HEAD"};
   const HttpRequest made{kMethods[actionMethod], url, contentType, actionMethod == 1 ? httpBody : ""};
   const Time now = link.now();
-  const HttpResponse answer = !bearerOpen || faulty(Fault::NoNetwork, now) || faulty(Fault::ServerUnreachable, now)
-                                  ? HttpResponse{601, ""}
-                                  : request(made);
+  const bool carried = bearerOpen && (settings.strict ? attached(now) : !faulty(Fault::NoNetwork, now)) &&
+                       !faulty(Fault::ServerUnreachable, now);
+  const std::string host = hostOf(url);
+  const bool resolved = !settings.strict || isAddress(host) ||
+                        std::find(settings.network.hostNames.begin(), settings.network.hostNames.end(), host) !=
+                            settings.network.hostNames.end();
+  const HttpResponse answer = !carried ? HttpResponse{601, ""} : !resolved ? HttpResponse{603, ""} : request(made);
   link.record("http " + made.method + " " + escapeBytes(made.url) + " " + escapeBytes(made.contentType) + " " +
               escapeBytes(made.body) + " " + std::to_string(answer.status) + " " + escapeBytes(answer.body));
   response = answer;
@@ -125,59 +221,41 @@ void Sim900::State::completeAction(PeerLink& link) {
                       std::to_string(answer.body.size())));
 }
 
-void Sim900::State::powerDown(PeerLink& link) {
-  link.record("power-off");
-  if (call != Call::Idle) {
-    endCall(link, "power lost", "");
-  }
-  powered = false;
-  delayed.clear();
-  mode = Mode::Command;
-  line.clear();
-  busy = false;
-  waitingLines.clear();
-  bearerOpen = false;
-  httpStarted = false;
-  actionPending = false;
-  ++httpDataGeneration;
-}
-
-void Sim900::State::powerUp(PeerLink& link) {
-  powered = true;
-  echo = echoAtPowerUp;
-  textMode = false;
-  newMessageMode = 1;
-  link.record("power-on");
-  output(link, framed("Call Ready"), seconds(2));
-}
-
-void Sim900::State::wake(PeerLink& link, uint64_t wakeTag) {
-  const auto event = static_cast<Event>(wakeTag >> 56);
-  const uint64_t value = wakeTag & ((uint64_t{1} << 56) - 1);
-  if (event == kFaultStarts || event == kFaultEnds) {
-    const FaultSpan& span = faults[value];
-    if (span.fault == Fault::PowerLoss) {
-      event == kFaultStarts ? powerDown(link) : powerUp(link);
-    } else if (span.fault == Fault::BearerDropped && event == kFaultStarts && bearerOpen && powered) {
-      bearerOpen = false;
-      link.record("bearer-dropped");
-      output(link, framed("+SAPBR 1: DEACT"));
-    }
+void Sim900::State::networkLost(PeerLink& link) {
+  registeredAt = kNever;
+  if (!powered || !booted) {
     return;
   }
-  if (!powered) {
+  link.record("network-lost");
+  if (registrationMode == 1) {
+    output(link, framed("+CREG: 2"));
+  }
+  if (call == Call::Dialling) {
+    endCall(link, "failed", "");
+    finish(link, "", "NO CARRIER", 0);
+  } else if (call != Call::Idle) {
+    endCall(link, call == Call::Active ? "network lost" : "missed", "NO CARRIER");
+  }
+  if (bearerOpen) {
+    bearerOpen = false;
+    link.record("bearer-dropped");
+    output(link, framed("+SAPBR 1: DEACT"));
+  }
+}
+
+void Sim900::State::networkBack(PeerLink& link) {
+  if (!powered || !booted || faulty(Fault::NoNetwork, link.now())) {
     return;
   }
+  const Time searching = draw(settings.timing.registration);
+  registeredAt = link.now() + searching;
+  attachedAt = registeredAt + draw(settings.timing.attach);
+  link.wakeAfter(searching, tag(kRegistered, 0));
+}
+
+void Sim900::State::callEvent(PeerLink& link, Event event, uint64_t value) {
   const Time now = link.now();
   switch (event) {
-    case kOutput: {
-      const auto found = delayed.find(value);
-      if (found != delayed.end()) {
-        link.send(0, found->second);
-        delayed.erase(found);
-      }
-      return;
-    }
     case kSmsAccepted: {
       const auto found = delayed.find(value);
       if (found == delayed.end()) {
@@ -187,15 +265,17 @@ void Sim900::State::wake(PeerLink& link, uint64_t wakeTag) {
       const std::string text = found->second.substr(found->second.find('\n') + 1);
       delayed.erase(found);
       messageReference = (messageReference + 1) % 256;
-      link.record("sms-sent " + escapeBytes(number) + " " + escapeBytes(text));
+      link.record("sms-sent " + escapeBytes(number) + " " + escapeBytes(text) + " " +
+                  (isCaretaker(number) ? "caretaker" : "other"));
       finish(link, framed("+CMGS: " + std::to_string(messageReference)), "OK", 0);
       return;
     }
-    case kCallSetUp:
+    case kCallSetUp: {
       if (value != callGeneration || call != Call::Dialling) {
         return;
       }
-      if (faulty(Fault::NoNetwork, now) || digits(callNumber) != digits(phone.number)) {
+      const bool reachable = settings.strict ? registered(now) : !faulty(Fault::NoNetwork, now);
+      if (!reachable || !isCaretaker(callNumber)) {
         endCall(link, "failed", "");
         finish(link, "", "NO CARRIER", 0);
         return;
@@ -207,19 +287,43 @@ void Sim900::State::wake(PeerLink& link, uint64_t wakeTag) {
       }
       call = Call::Alerting;
       finish(link, "", "OK", 0);
-      if (phone.answerAfterRings) {
-        link.wakeAfter(*phone.answerAfterRings * timing.ringInterval, tag(kFarEndAnswers, callGeneration));
+      // The first of the far end's answer, its voicemail and the network's
+      // no-answer time ends the ringing.
+      const Time ringGap = draw(settings.timing.ringInterval);
+      const Time answerAt = phone.answerAfterRings ? draw(*phone.answerAfterRings) * ringGap : kNever;
+      const Time voicemailAt = phone.voicemailAfter ? draw(*phone.voicemailAfter) : kNever;
+      const Time noAnswerAt = draw(settings.timing.noAnswer);
+      if (answerAt <= voicemailAt && answerAt <= noAnswerAt) {
+        link.wakeAfter(answerAt, tag(kFarEndAnswers, callGeneration));
+      } else if (voicemailAt <= noAnswerAt) {
+        link.wakeAfter(voicemailAt, tag(kVoicemailAnswers, callGeneration));
       } else {
-        link.wakeAfter(seconds(60), tag(kNoAnswer, callGeneration));
+        link.wakeAfter(noAnswerAt, tag(kNoAnswer, callGeneration));
       }
       return;
+    }
     case kFarEndAnswers:
+    case kVoicemailAnswers:
       if (value == callGeneration && call == Call::Alerting) {
         call = Call::Active;
-        link.record("call-answer");
-        if (phone.hangUpAfter) {
+        voicemail = event == kVoicemailAnswers;
+        link.record(voicemail ? "call-answer voicemail" : "call-answer");
+        if (voicemail) {
+          link.wakeAfter(phone.voicemailRecording, tag(kFarEndHangsUp, callGeneration));
+        } else if (phone.hangUpAfter) {
           link.wakeAfter(*phone.hangUpAfter, tag(kFarEndHangsUp, callGeneration));
         }
+      }
+      return;
+    case kAnswered:
+      if (value == callGeneration && call == Call::Incoming && answerPending) {
+        call = Call::Active;
+        ++callGeneration;
+        link.record("call-answer");
+        if (callTalk) {
+          link.wakeAfter(*callTalk, tag(kFarEndHangsUp, callGeneration));
+        }
+        finish(link, "", "OK", 0);
       }
       return;
     case kNoAnswer:
@@ -232,29 +336,16 @@ void Sim900::State::wake(PeerLink& link, uint64_t wakeTag) {
         endCall(link, "talked", "NO CARRIER");
       }
       return;
-    case kIncomingCall: {
-      const CaretakerPhone::IncomingCall& incoming = phone.calls[value];
-      if (call != Call::Idle || faulty(Fault::NoNetwork, now)) {
-        link.record("call-start in " + escapeBytes(phone.number));
-        link.record("call-end unreachable");
-        return;
-      }
-      call = Call::Incoming;
-      ++callGeneration;
-      callNumber = phone.number;
-      callOutgoing = false;
-      callStart = now;
-      callTalk = incoming.talk;
-      link.record("call-start in " + escapeBytes(phone.number));
-      link.wakeAfter(0, tag(kRing, callGeneration));
-      link.wakeAfter(incoming.ringFor, tag(kCallerGivesUp, callGeneration));
+    case kIncomingCall:
+      ring(link, phone.calls[value]);
       return;
-    }
     case kRing:
       if (value == callGeneration && call == Call::Incoming) {
-        output(link, framed("RING") +
-                         (callerId ? framed("+CLIP: \"" + phone.number + "\",145,\"\",0,\"\",0") : std::string()));
-        link.wakeAfter(timing.ringInterval, tag(kRing, callGeneration));
+        const bool international = !callNumber.empty() && callNumber[0] == '+';
+        output(link, framed("RING") + (callerId ? framed("+CLIP: \"" + callNumber + "\"," +
+                                                         (international ? "145" : "129") + ",\"\",0,\"\",0")
+                                                : std::string()));
+        link.wakeAfter(draw(settings.timing.ringInterval), tag(kRing, callGeneration));
       }
       return;
     case kCallerGivesUp:
@@ -263,18 +354,25 @@ void Sim900::State::wake(PeerLink& link, uint64_t wakeTag) {
       }
       return;
     case kTextArrives:
-      if (faulty(Fault::NoNetwork, now)) {
-        link.wakeAfter(seconds(5), wakeTag);  // delivered once the network is back
+      if (settings.strict ? !registered(now) : !powered || faulty(Fault::NoNetwork, now)) {
+        link.wakeAfter(seconds(5), tag(kTextArrives, value));  // delivered once the network is back
         return;
       }
       textArrives(link, phone.texts[value]);
       return;
     case kBearerOpened: {
-      const bool refused = faulty(Fault::NoNetwork, now);
+      const Operator& operatorSide = settings.network;
+      const bool refused = settings.strict ? !attached(now) || bearer.apn != operatorSide.apn ||
+                                                 (!operatorSide.user.empty() && bearer.user != operatorSide.user) ||
+                                                 (!operatorSide.password.empty() && bearer.password != operatorSide.password)
+                                           : faulty(Fault::NoNetwork, now);
       bearerOpen = !refused;
       finish(link, "", refused ? error() : "OK", 0);
       return;
     }
+    case kBearerClosed:
+      finish(link, "", "OK", 0);
+      return;
     case kActionDone:
       if (value == actionGeneration && actionPending && httpStarted) {
         actionPending = false;
