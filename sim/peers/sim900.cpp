@@ -25,6 +25,7 @@ Sim900Settings Sim900Settings::field(uint64_t seed) {
   timing.httpAction = {seconds(1), seconds(10)};
   timing.smsDelivery = {seconds(2), seconds(10)};
   timing.noAnswer = {seconds(30), seconds(60)};
+  timing.powerUp = {milliseconds(500), milliseconds(1500)};
   timing.boot = {seconds(2), seconds(5)};
   timing.services = {seconds(1), seconds(5)};
   timing.registration = {seconds(5), seconds(60)};

@@ -39,6 +39,7 @@ struct Sim900Timing {
   Span httpAction = milliseconds(1500);   // AT+HTTPACTION until +HTTPACTION
   Span smsDelivery = seconds(2);          // a text from the phone until it reaches the modem
   Span noAnswer = seconds(60);            // an unanswered call until NO ANSWER
+  Span powerUp = 0;                       // a self-powering shield: supply until power-on
   Span boot = 0;                          // power-on until the module takes commands
   Span services = 0;                      // boot until Call Ready: SMS and calls usable
   Span registration = 0;                  // boot, or the network's return, until registered
@@ -82,7 +83,7 @@ struct Sim900Settings {
   PromptLineFeed promptLineFeed = PromptLineFeed::Ignored;
   // The field's details no setting above names: the LF after a command's
   // CR is not echoed; numbers go by their plan ("+" international, else
-  // national); +CMS/+CME ERROR as AT+CMEE selects; a character aborts a
+  // national); +CME/+CMS ERROR in the form AT+CMEE selects; a character aborts a
   // dial or answer in progress; the network's loss ends a call; HTTPREAD
   // after a failed action and a data call fail; a power loss ends in a boot.
   bool strict = false;

@@ -55,14 +55,10 @@ std::string Sim900::State::cmeError(int code, const std::string& text) const {
   return "+CME ERROR: " + (errorMode == 1 ? std::to_string(code) : text);
 }
 
+// AT+CMEE=0 turns +CME ERROR into ERROR only: a SIM900A with no AT+CMEE
+// still answered "+CMS ERROR: 302", as the SMS standard has it.
 std::string Sim900::State::cmsError(int code, const std::string& text) const {
-  if (!settings.strict) {
-    return "+CMS ERROR: " + std::to_string(code);
-  }
-  if (errorMode == 0) {
-    return error();
-  }
-  return "+CMS ERROR: " + (errorMode == 1 ? std::to_string(code) : text);
+  return "+CMS ERROR: " + (settings.strict && errorMode == 2 ? text : std::to_string(code));
 }
 
 void Sim900::State::output(PeerLink& link, const std::string& text, Time delay) {
@@ -458,8 +454,17 @@ bool Sim900::State::sms(PeerLink& link, const std::string& name, const std::stri
     return true;
   }
   if (name == "+CMGS") {
-    if (form != "=" || !textMode || arguments[0].empty()) {
+    if (form != "=" || arguments[0].empty()) {
       return false;
+    }
+    if (!textMode) {
+      // Session 34: a SIM900A not in text mode.
+      if (!settings.strict) {
+        return false;
+      }
+      deferred = true;
+      finish(link, information, cmsError(302, "operation not allowed"), commandTime);
+      return true;
     }
     smsNumber = arguments[0];
     smsText.clear();

@@ -106,8 +106,9 @@ void Sim900::State::dial(PeerLink& link, const std::string& dialString) {
     finish(link, "", error(), commandTime);
     return;
   }
-  if (!voice) {
-    // Without the ';' it is a data call, which the module does not make.
+  if (!voice || (settings.strict && !registered(link.now()))) {
+    // Without the ';' it is a data call, which the module does not make;
+    // without a network, no call at all.
     finish(link, "", settings.strict ? "NO CARRIER" : error(), commandTime);
     return;
   }

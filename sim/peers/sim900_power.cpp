@@ -52,7 +52,7 @@ void Sim900::State::start(PeerLink& link) {
   servicesReady = false;
   registeredAt = kNever;
   if (settings.selfPowered) {
-    powerOn(link);
+    link.wakeAfter(draw(settings.timing.powerUp), tag(kPowerUp, 0));
   }
 }
 
@@ -183,8 +183,10 @@ void Sim900::State::powerEvent(PeerLink& link, Event event, uint64_t value) {
             supplyLow = false;
             // The ideal modem always came back; a real one only on a shield
             // that powers it up.
-            if (settings.selfPowered || !settings.strict) {
+            if (!settings.strict) {
               powerOn(link);
+            } else if (settings.selfPowered) {
+              link.wakeAfter(draw(settings.timing.powerUp), tag(kPowerUp, 0));
             }
           }
           return;
@@ -226,6 +228,9 @@ void Sim900::State::wake(PeerLink& link, uint64_t wakeTag) {
     case kFaultEnds:
     case kKeyHeld:
       powerEvent(link, event, value);
+      return;
+    case kPowerUp:
+      powerOn(link);
       return;
     case kIncomingCall:
     case kTextArrives:

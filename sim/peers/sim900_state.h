@@ -128,6 +128,7 @@ struct Sim900::State {
     kRegistered,
     kKeyHeld,
     kUnderVoltageDown,
+    kPowerUp,
   };
   static constexpr unsigned kValueBits = 40;
   [[nodiscard]] uint64_t tag(Event event, uint64_t value) const {
@@ -152,7 +153,7 @@ struct Sim900::State {
   void finish(PeerLink& link, const std::string& information, const std::string& result, Time delay);
   void complete(PeerLink& link, const std::string& text);
   void output(PeerLink& link, const std::string& text, Time delay = 0);
-  // ERROR, or +CME ERROR / +CMS ERROR as AT+CMEE selects (strict modem).
+  // ERROR, or +CME ERROR and +CMS ERROR in the form AT+CMEE selects (strict).
   [[nodiscard]] std::string error() const { return "ERROR"; }
   [[nodiscard]] std::string cmeError(int code, const std::string& text) const;
   [[nodiscard]] std::string cmsError(int code, const std::string& text) const;
