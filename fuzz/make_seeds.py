@@ -158,7 +158,8 @@ def main():
                 records.append(unescape(m.group(1)))
     write(out / 'modem_interpreter', distinct(modem, 40))
     write(out / 'position_source', distinct(nmea, 20) + NMEA_EXAMPLES)
-    write(out / 'sim900_commands', distinct(commands, 30))
+    # 0xFE first: the same lines to the field profile's modem.
+    write(out / 'sim900_commands', distinct(commands, 30) + [b'\xfe' + c for c in distinct(commands, 6)])
     write(out / 'report_record', distinct(records, 10) + RECORDS)
     posts = [b'POST /postData HTTP/1.1\r\nHost: 203.0.113.10:5000\r\nContent-Type: text/plain\r\n'
              b'Content-Length: %d\r\n\r\n%s' % (len(r), r) for r in distinct(records, 3)]

@@ -18,6 +18,15 @@ std::vector<std::string> words(const std::string& text) {
   return fields;
 }
 
+ModemLog::Call* open(ModemLog& log) {
+  for (auto call = log.calls.rbegin(); call != log.calls.rend(); ++call) {
+    if (call->end == kNever) {
+      return &*call;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::vector<ModemLog::Sms> ModemLog::inbox() const {
@@ -47,11 +56,15 @@ ModemLog ModemLog::from(const Outcome& run, unsigned uart) {
       call.outgoing = fields[1] == "out";
       call.number = unescapeBytes(fields[2]);
       log.calls.push_back(call);
-    } else if (kind == "call-answer" && !log.calls.empty()) {
-      log.calls.back().answered = time;
-    } else if (kind == "call-end" && fields.size() >= 2 && !log.calls.empty()) {
-      log.calls.back().end = time;
-      log.calls.back().outcome = text.substr(kind.size() + 1);
+    } else if ((kind == "call-answer" || kind == "call-end") && open(log) != nullptr) {
+      // The call still open: one that rang while another was up has ended.
+      Call& call = *open(log);
+      if (kind == "call-answer") {
+        call.answered = time;
+      } else if (fields.size() >= 2) {
+        call.end = time;
+        call.outcome = text.substr(kind.size() + 1);
+      }
     } else if (kind == "http" && fields.size() == 7) {
       log.http.push_back({time,
                           {fields[1], unescapeBytes(fields[2]), unescapeBytes(fields[3]), unescapeBytes(fields[4])},

@@ -78,6 +78,42 @@ class Reader {
     }
   }
 
+  // [min, max]: two numbers in [low, high], the first not above the second.
+  std::pair<double, double> range(const toml::node& node, const std::string& field, double low, double high) const {
+    const toml::array& pair = array(node, field);
+    if (pair.size() != 2) {
+      fail(&node, field, "a range is [min, max]");
+    }
+    const double from = number(pair[0], field, low, high);
+    const double to = number(pair[1], field, low, high);
+    if (from > to) {
+      fail(&node, field, "the range's min is above its max");
+    }
+    return {from, to};
+  }
+  peers::Span spanOfSeconds(const toml::node& node, const std::string& field) const {
+    const auto [from, to] = range(node, field, 0, 86400);
+    return {static_cast<Time>(from * 1e12), static_cast<Time>(to * 1e12)};
+  }
+  // A phone number: an optional "+", then digits.
+  std::string dialNumber(const toml::node& node, const std::string& field) const {
+    const std::string number = text(node, field);
+    const size_t start = !number.empty() && number[0] == '+' ? 1 : 0;
+    if (number.size() <= start || number.size() > 21 ||
+        number.find_first_not_of("0123456789", start) != std::string::npos) {
+      fail(&node, field, "a number of digits, \"+\" and the country code first for an international one");
+    }
+    return number;
+  }
+  bool flag(const toml::node& node, const std::string& field) const {
+    const std::optional<bool> value = node.value<bool>();
+    if (!value) {
+      fail(&node, field, "true or false is needed");
+    }
+    return *value;
+  }
+  void readModem(const toml::table& section, Scenario& scenario) const;
+
   Scenario read() const;
 
  private:
@@ -91,9 +127,63 @@ class Reader {
   std::string name_;
 };
 
+void Reader::readModem(const toml::table& section, Scenario& scenario) const {
+  only(section, "modem", {"profile", "seed", "busy", "boot", "registration", "http_answer", "apn", "power_key"});
+  peers::Sim900Settings& modem = scenario.modem;
+  if (const toml::node* profile = section.get("profile")) {
+    const std::string name = text(*profile, "modem.profile");
+    if (name == "field") {
+      modem = peers::Sim900Settings::field(modem.seed);
+      // The caretaker of the field answers after 1 to 6 rings, or the
+      // voicemail does after 20 to 30 s.
+      scenario.phone.answerAfterRings = peers::CaretakerPhone::Rings(1, 6);
+      scenario.phone.voicemailAfter = peers::Span(sim::seconds(20), sim::seconds(30));
+    } else if (name != "lenient") {
+      fail(profile, "modem.profile", "one of field, lenient");
+    }
+  }
+  if (const toml::node* seed = section.get("seed")) {
+    modem.seed = static_cast<uint64_t>(number(*seed, "modem.seed", 0, 4294967295.0));
+    if (*seed->value<double>() != static_cast<double>(modem.seed)) {
+      fail(seed, "modem.seed", "a whole number is needed");
+    }
+  }
+  if (const toml::node* busy = section.get("busy")) {
+    const std::string name = text(*busy, "modem.busy");
+    using peers::BusyPolicy;
+    if (name != "queue" && name != "drop" && name != "error") {
+      fail(busy, "modem.busy", "one of queue, drop, error");
+    }
+    modem.busy = name == "queue" ? BusyPolicy::Queue : name == "drop" ? BusyPolicy::Drop : BusyPolicy::Error;
+  }
+  if (const toml::node* boot = section.get("boot")) {
+    const std::string name = text(*boot, "modem.boot");
+    if (name != "autobaud" && name != "fixed") {
+      fail(boot, "modem.boot", "one of autobaud, fixed");
+    }
+    modem.boot = name == "autobaud" ? peers::BootMode::Autobaud : peers::BootMode::Fixed;
+  }
+  if (const toml::node* registration = section.get("registration")) {
+    modem.timing.registration = spanOfSeconds(*registration, "modem.registration");
+  }
+  if (const toml::node* answer = section.get("http_answer")) {
+    modem.timing.httpAction = spanOfSeconds(*answer, "modem.http_answer");
+  }
+  if (const toml::node* apn = section.get("apn")) {
+    modem.network.apn = text(*apn, "modem.apn");
+  }
+  if (const toml::node* key = section.get("power_key")) {
+    // The shield's power key on PC6; without it the shield powers itself up.
+    if (flag(*key, "modem.power_key")) {
+      modem.powerKey = PC6;
+      modem.selfPowered = false;
+    }
+  }
+}
+
 Scenario Reader::read() const {
   Scenario scenario;
-  only(root_, "scenario", {"run", "wearer", "heart", "button", "phone", "network", "server"});
+  only(root_, "scenario", {"run", "wearer", "heart", "button", "modem", "phone", "network", "server"});
   const toml::node* run = root_.get("run");
   if (run == nullptr) {
     fail(nullptr, "run", "the [run] table with its seconds is needed");
@@ -170,9 +260,13 @@ Scenario Reader::read() const {
     }
   }
 
+  if (const toml::node* modem = root_.get("modem")) {
+    readModem(table(*modem, "modem"), scenario);
+  }
+
   if (const toml::node* phone = root_.get("phone")) {
     const toml::table& section = table(*phone, "phone");
-    only(section, "phone", {"answer", "hang_up_after", "calls", "texts"});
+    only(section, "phone", {"answer", "hang_up_after", "calls", "texts", "rings_before_answer", "voicemail_after", "callers"});
     if (const toml::node* answer = section.get("answer")) {
       if (answer->is_string()) {
         const std::string how = text(*answer, "phone.answer");
@@ -189,6 +283,33 @@ Scenario Reader::read() const {
     }
     if (const toml::node* after = section.get("hang_up_after")) {
       scenario.phone.hangUpAfter = seconds(*after, "phone.hang_up_after");
+    }
+    if (const toml::node* rings = section.get("rings_before_answer")) {
+      const auto [low, high] = range(*rings, "phone.rings_before_answer", 0, 20);
+      scenario.phone.answerAfterRings = peers::CaretakerPhone::Rings(static_cast<unsigned>(low), static_cast<unsigned>(high));
+    }
+    if (const toml::node* voicemail = section.get("voicemail_after")) {
+      scenario.phone.voicemailAfter = peers::Span(seconds(*voicemail, "phone.voicemail_after"));
+    }
+    if (const toml::node* callers = section.get("callers")) {
+      for (const toml::node& caller : array(*callers, "phone.callers")) {
+        const toml::table& entry = table(caller, "phone.callers");
+        only(entry, "phone.callers", {"at", "number", "ring_for", "talk"});
+        const toml::node* at = entry.get("at");
+        const toml::node* number = entry.get("number");
+        if (at == nullptr || number == nullptr) {
+          fail(&caller, "phone.callers", "a caller needs its time (at) and its number");
+        }
+        peers::CaretakerPhone::IncomingCall incoming{seconds(*at, "phone.callers.at"), sim::seconds(30), std::nullopt,
+                                                     dialNumber(*number, "phone.callers.number")};
+        if (const toml::node* ring = entry.get("ring_for")) {
+          incoming.ringFor = seconds(*ring, "phone.callers.ring_for");
+        }
+        if (const toml::node* talk = entry.get("talk")) {
+          incoming.talk = seconds(*talk, "phone.callers.talk");
+        }
+        scenario.phone.calls.push_back(incoming);
+      }
     }
     if (const toml::node* calls = section.get("calls")) {
       for (const toml::node& call : array(*calls, "phone.calls")) {
@@ -245,10 +366,14 @@ Scenario Reader::read() const {
                             : name == "server_unreachable" ? Kind::ServerUnreachable
                             : name == "bearer_dropped"     ? Kind::BearerDropped
                             : name == "power_loss"         ? Kind::PowerLoss
+                            : name == "under_voltage"      ? Kind::UnderVoltage
+                            : name == "brown_out"          ? Kind::BrownOut
+                            : name == "texts_refused"      ? Kind::TextsRefused
                                                            : static_cast<Kind>(-1);
         if (static_cast<int>(parsed) < 0) {
           fail(kind, "network.faults.kind",
-               "one of no_network, slow_network, server_unreachable, bearer_dropped, power_loss");
+               "one of no_network, slow_network, server_unreachable, bearer_dropped, power_loss, under_voltage, "
+               "brown_out, texts_refused");
         }
         const toml::node* to = entry.get("to");
         scenario.faults.push_back({parsed, seconds(*from, "network.faults.from"),

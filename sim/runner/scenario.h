@@ -30,6 +30,8 @@ struct Scenario {
   std::vector<std::pair<Time, double>> heartRates;
   std::vector<Time> presses;
 
+  // The modem: the lenient ideal one, or the field's, with its settings.
+  peers::Sim900Settings modem = peers::Sim900Settings::lenient();
   peers::CaretakerPhone phone;
   struct Fault {
     peers::Sim900::Fault kind;

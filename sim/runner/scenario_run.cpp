@@ -355,12 +355,8 @@ std::string reportHtml(const Scenario& scenario, const Outcome& run, const peers
   return html.str();
 }
 
-}  // namespace
-
-ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
-                           bool progress) {
-  std::filesystem::create_directories(folder);
-  Bench bench;
+// The wearer's GPS receiver.
+peers::GpsReceiver receiverOf(const Scenario& scenario) {
   peers::GpsReceiver gps;
   if (!scenario.walk.empty()) {
     gps.walk(scenario.walk, scenario.speed).firstFixAfter(scenario.firstFix);
@@ -370,6 +366,29 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
     if (scenario.noise > 0) {
       gps.noise(scenario.noise, 1);
     }
+  }
+  return gps;
+}
+
+// A press of the button: 300 ms with a few bounces.
+void pressButton(Bench& bench, Time at) { bench.press(PF4, at, milliseconds(300), 3); }
+
+// The button's pin changes, as the waveform draws them.
+std::vector<PinChange> pressesOf(const Scenario& scenario) {
+  Bench bench;
+  for (Time at : scenario.presses) {
+    pressButton(bench, at);
+  }
+  return bench.pinChanges();
+}
+
+}  // namespace
+
+ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
+                            bool progress) {
+  Bench bench;
+  const peers::GpsReceiver gps = receiverOf(scenario);
+  if (!scenario.walk.empty()) {
     gps.attach(bench, scenario.length);
   }
   peers::PulseSensor heart(scenario.heartRate);
@@ -378,9 +397,9 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
   }
   heart.noise(30, 1).attach(bench);
   for (Time at : scenario.presses) {
-    bench.press(PF4, at, milliseconds(300), 3);
+    pressButton(bench, at);
   }
-  peers::Sim900 modem;
+  peers::Sim900 modem(scenario.modem);
   modem.phone(scenario.phone);
   for (const auto& fault : scenario.faults) {
     modem.fault(fault.kind, fault.from, fault.to);
@@ -404,18 +423,27 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
 
   ScenarioResult result;
   result.outcome = firmware(bench, scenario);
-  const Outcome& run = result.outcome;
-  result.log = peers::ModemLog::from(run);
-  const peers::ModemLog& log = result.log;
+  result.log = peers::ModemLog::from(result.outcome);
   if (server) {
     result.stored = server->reports();
   }
+  return result;
+}
+
+ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
+                           bool progress) {
+  std::filesystem::create_directories(folder);
+  ScenarioResult result = playScenario(scenario, firmware, folder, progress);
+  const Outcome& run = result.outcome;
+  const peers::ModemLog& log = result.log;
   const std::vector<server::StoredReport>& stored = result.stored;
+  const peers::GpsReceiver gps = receiverOf(scenario);
+  const bool server = scenario.server == "real";
 
   std::ofstream(folder / "timeline.txt") << run.text();
   {
     std::ofstream vcd(folder / "waveform.vcd");
-    writeWaveform(vcd, run, {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}}, bench.pinChanges()});
+    writeWaveform(vcd, run, {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}}, pressesOf(scenario)});
   }
   std::ofstream(folder / "trace.json") << traceOf(run, log).dump(1) << "\n";
   std::ofstream(folder / "report.html") << reportHtml(scenario, run, log, gps, stored);

@@ -27,7 +27,12 @@ struct ScenarioResult {
 // Control bytes shown as <hh>, blanks kept: bytes for people to read.
 std::string shownBytes(const std::string& bytes);
 
-// Writes timeline.txt, waveform.vcd, trace.json and report.html into the
+// Runs the scenario's world around the firmware and reads back what the
+// modem saw; the folder holds the real report server's data, if any.
+ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware,
+                            const std::filesystem::path& folder, bool progress = false);
+
+// Plays the scenario and writes timeline.txt, waveform.vcd, trace.json and report.html into the
 // folder (made if missing). With progress, a bar on stderr shows the
 // virtual time done and left while the run goes on.
 ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware,

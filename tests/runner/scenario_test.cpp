@@ -37,7 +37,14 @@ TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
             "bad.toml:4: wearer.walk latitude: a number from -90 to 90 is needed");
   EXPECT_EQ(errorOf("[run]\nseconds = 10\n[network]\nfaults = [{ kind = \"rain\", from = 1 }]\n"),
             "bad.toml:4: network.faults.kind: one of no_network, slow_network, server_unreachable, bearer_dropped, "
-            "power_loss");
+            "power_loss, under_voltage, brown_out, texts_refused");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[modem]\nprofile = \"real\"\n"), "bad.toml:4: modem.profile: one of field, lenient");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[modem]\nbusy = \"wait\"\n"), "bad.toml:4: modem.busy: one of queue, drop, error");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[modem]\nregistration = [60, 5]\n"),
+            "bad.toml:4: modem.registration: the range's min is above its max");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[modem]\nseed = 2.5\n"), "bad.toml:4: modem.seed: a whole number is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n[[phone.callers]]\nat = 5\nnumber = \"+90 555\"\n"),
+            "bad.toml:5: phone.callers.number: a number of digits, \"+\" and the country code first for an international one");
   EXPECT_EQ(errorOf("[run]\nseconds = 10\n[phone]\ntexts = [{ at = 5 }]\n"),
             "bad.toml:4: phone.texts: a text needs its time (at) and its text");
   EXPECT_EQ(errorOf("[run]\nseconds = 10\n[server]\nkind = \"cloud\"\n"),
@@ -59,6 +66,26 @@ TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
   EXPECT_EQ(scenario.phone.calls[0].ringFor, seconds(9));
   ASSERT_EQ(scenario.faults.size(), 1U);
   EXPECT_EQ(scenario.faults[0].to, seconds(50));
+  EXPECT_FALSE(scenario.modem.strict);  // lenient unless the file says otherwise
+  // The modem's field profile, chosen and adjusted.
+  const Scenario field = parseScenario(
+      "[run]\nseconds = 60\n[modem]\nprofile = \"field\"\nseed = 7\nbusy = \"error\"\nboot = \"fixed\"\n"
+      "registration = [5, 60]\nhttp_answer = [1, 10.5]\napn = \"internet\"\npower_key = true\n"
+      "[phone]\nvoicemail_after = 25\n[[phone.callers]]\nat = 30\nnumber = \"+14155550100\"\n",
+      "field.toml");
+  EXPECT_TRUE(field.modem.strict);
+  EXPECT_EQ(field.modem.seed, 7U);
+  EXPECT_EQ(field.modem.busy, peers::BusyPolicy::Error);
+  EXPECT_EQ(field.modem.boot, peers::BootMode::Fixed);
+  EXPECT_EQ(field.modem.timing.registration.high, seconds(60));
+  EXPECT_EQ(field.modem.timing.httpAction.high, seconds(10) + milliseconds(500));
+  EXPECT_EQ(field.modem.network.apn, "internet");
+  EXPECT_FALSE(field.modem.selfPowered);
+  ASSERT_TRUE(field.phone.answerAfterRings.has_value());
+  EXPECT_EQ(field.phone.answerAfterRings->high, 6U);
+  EXPECT_EQ(field.phone.voicemailAfter->low, seconds(25));
+  ASSERT_EQ(field.phone.calls.size(), 1U);
+  EXPECT_EQ(field.phone.calls[0].number, "+14155550100");
 }
 
 // What arrived on a UART's receive line: the bytes the chip took and the

@@ -1,0 +1,259 @@
+#include "sim/runner/field_soak.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <random>
+
+namespace sim {
+
+namespace {
+
+constexpr Time kReportPeriod = seconds(40);
+constexpr Time kRadiusAnswer = seconds(30);  // a fetch got its radius if it was set this soon
+constexpr Time kPressWindow = seconds(180);  // a press's calls and SOS text come this soon
+const char* const kStranger = "+14155550100";
+
+// Whole seconds in [low, high], from the plan's own generator, so a seed
+// gives one world on every platform.
+Time between(std::mt19937_64& random, uint64_t low, uint64_t high) { return seconds(low + random() % (high - low + 1)); }
+
+double inSeconds(Time time) { return static_cast<double>(time) / 1e12; }
+
+// A command line as the modem reads it: blanks gone, letters in upper case.
+std::string commandOf(const std::string& line) {
+  std::string command;
+  for (char character : line) {
+    if (character != ' ') {
+      command.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(character))));
+    }
+  }
+  return command;
+}
+
+// A text holding the report record (9 + "," + 9 + "," + 2), whatever line
+// breaks the modem kept around it.
+bool isReport(const std::string& text) {
+  const size_t start = text.find_first_not_of("\r\n");
+  return start != std::string::npos && text.size() >= start + 22 && text[start + 9] == ',' && text[start + 19] == ',';
+}
+
+// What the chip wrote on a UART, with the time each byte went out.
+struct Line {
+  std::string bytes;
+  std::vector<Time> times;
+  explicit Line(const std::vector<TimedByte>& sent) {
+    for (const TimedByte& byte : sent) {
+      bytes.push_back(static_cast<char>(byte.byte));
+      times.push_back(byte.time);
+    }
+  }
+  // The first time text went out within [from, to), or kNever.
+  Time find(const std::string& text, Time from, Time to) const {
+    const size_t start = static_cast<size_t>(std::lower_bound(times.begin(), times.end(), from) - times.begin());
+    const size_t at = bytes.find(text, start);
+    return at == std::string::npos || times[at] >= to ? kNever : times[at + text.size() - 1];
+  }
+};
+
+std::vector<TimedByte> receivedBytes(const Outcome& run, unsigned uart) {
+  std::vector<TimedByte> bytes;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::UartReceived && record.unit == uart) {
+      bytes.push_back({record.time, static_cast<uint8_t>(record.value)});
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+Scenario soakScenario(const SoakPlan& plan) {
+  std::mt19937_64 random(plan.seed);
+  Scenario scenario;
+  scenario.name = "field soak, seed " + std::to_string(plan.seed);
+  scenario.length = plan.length;
+  // 500 m north out of the 250 m circle and back, at a walker's pace.
+  const peers::Position home{41.015137, 28.979530};
+  const peers::Position away{41.019634, 28.979530};
+  scenario.speed = 1.4;
+  scenario.walk.push_back(home);
+  for (Time walked = 0; walked < plan.length; walked += seconds(2 * 360)) {
+    scenario.walk.push_back(away);
+    scenario.walk.push_back(home);
+  }
+  scenario.firstFix = seconds(5);
+  scenario.noise = 3;
+
+  if (plan.field) {
+    scenario.modem = peers::Sim900Settings::field(plan.seed);
+    scenario.modem.busy = plan.busy;
+  } else {
+    scenario.modem.busy = plan.busy;
+  }
+  // The caretaker answers within the ring time: after 1 to 6 rings.
+  scenario.phone.answerAfterRings = peers::CaretakerPhone::Rings(1, 6);
+  scenario.phone.hangUpAfter = seconds(30);
+
+  const uint64_t total = plan.length / seconds(1);
+  for (Time at = between(random, 60, 600); at + seconds(120) < plan.length; at += between(random, 600, 1500)) {
+    scenario.presses.push_back(at);
+  }
+  for (Time at = between(random, 300, 1200); at + seconds(120) < plan.length; at += between(random, 1200, 2400)) {
+    scenario.phone.calls.push_back({at, seconds(30), seconds(20)});
+    scenario.presses.push_back(at + between(random, 5, 15));  // the wearer answers
+  }
+  for (Time at = between(random, 600, 1800); at + seconds(120) < plan.length; at += between(random, 1800, 3600)) {
+    scenario.phone.calls.push_back({at, seconds(20), seconds(10), kStranger});
+  }
+  static const char* const kTexts[] = {"@300$", "Call me when you can", "@250$", "Dinner at 7"};
+  unsigned texts = 0;
+  for (Time at = between(random, 120, 900); at + seconds(120) < plan.length; at += between(random, 900, 1800)) {
+    scenario.phone.texts.push_back({at, kTexts[texts++ % 4]});
+  }
+  for (uint64_t hour = 0; hour * 3600 < total; ++hour) {
+    const Time from = seconds(hour * 3600) + between(random, 300, 3000);
+    if (from + seconds(300) < plan.length) {
+      scenario.faults.push_back({peers::Sim900::Fault::NoNetwork, from, from + between(random, 60, 240)});
+    }
+  }
+  scenario.faults.push_back({peers::Sim900::Fault::BrownOut, seconds(total * 3 / 10 + random() % (total * 4 / 10)), kNever});
+  std::sort(scenario.presses.begin(), scenario.presses.end());
+  scenario.server = "bench";
+  scenario.radius = 250;
+  return scenario;
+}
+
+nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& result) {
+  using nlohmann::json;
+  const Outcome& run = result.outcome;
+  const peers::ModemLog& log = result.log;
+  const Line console(run.sentBytes(0));
+  const Line fromModem(receivedBytes(run, 4));
+  const Time end = run.end();
+  const std::vector<peers::ModemLog::Sms> inbox = log.inbox();
+  const auto during = [&](Time at, bool incomingOnly) {
+    return std::any_of(log.calls.begin(), log.calls.end(), [&](const peers::ModemLog::Call& call) {
+      return (!incomingOnly || !call.outgoing) && at >= call.start && at < (call.end == kNever ? end : call.end);
+    });
+  };
+
+  // Presses: those that answer a ringing call, and the emergency ones.
+  json presses = json::array();
+  json totals = {{"presses", 0}, {"dialled", 0}, {"connected", 0}, {"sos_texts", 0}, {"lost", 0}};
+  for (size_t index = 0; index < scenario.presses.size(); ++index) {
+    const Time at = scenario.presses[index];
+    const bool answering = during(at, true);
+    if (answering) {
+      continue;
+    }
+    const Time next = std::min(index + 1 < scenario.presses.size() ? scenario.presses[index + 1] : end, at + kPressWindow);
+    unsigned attempts = 0;
+    bool connected = false;
+    double talk = 0;
+    for (const auto& call : log.calls) {
+      if (call.outgoing && call.start >= at && call.start < next) {
+        ++attempts;
+        if (call.answered != kNever && call.outcome != "voicemail") {
+          connected = true;
+          talk += inSeconds((call.end == kNever ? end : call.end) - call.answered);
+        }
+      }
+    }
+    const bool sosText = std::any_of(inbox.begin(), inbox.end(), [&](const peers::ModemLog::Sms& text) {
+      return text.at >= at && text.at < next && text.text.find("SOS") != std::string::npos;
+    });
+    presses.push_back({{"at", inSeconds(at)},
+                       {"during_call", during(at, false)},
+                       {"dialled", attempts > 0},
+                       {"connected", connected},
+                       {"talk_seconds", talk},
+                       {"attempts", attempts},
+                       {"sos_text", sosText}});
+    totals["presses"] = totals["presses"].get<int>() + 1;
+    totals["dialled"] = totals["dialled"].get<int>() + (attempts > 0);
+    totals["connected"] = totals["connected"].get<int>() + connected;
+    totals["sos_texts"] = totals["sos_texts"].get<int>() + sosText;
+    totals["lost"] = totals["lost"].get<int>() + (!connected && !sosText);
+  }
+
+  json incoming = json::array();
+  int answered = 0;
+  for (const auto& call : log.calls) {
+    if (!call.outgoing) {
+      incoming.push_back({{"at", inSeconds(call.start)}, {"from", call.number}, {"answered", call.answered != kNever}});
+      answered += call.answered != kNever;
+    }
+  }
+
+  // Report windows of 40 s outside calls: a text of the record's shape to
+  // the caretaker in each.
+  json reports = json::array();
+  int expected = 0;
+  int delivered = 0;
+  for (Time from = kReportPeriod; from + kReportPeriod <= end; from += kReportPeriod) {
+    const Time to = from + kReportPeriod;
+    const bool inCall = std::any_of(log.calls.begin(), log.calls.end(), [&](const peers::ModemLog::Call& call) {
+      return call.start < to && (call.end == kNever ? end : call.end) > from && call.answered != kNever;
+    });
+    if (inCall) {
+      continue;
+    }
+    const bool sent = std::any_of(log.commands.begin(), log.commands.end(), [&](const peers::ModemLog::Command& command) {
+      return command.at >= from && command.at < to && commandOf(command.line).rfind("AT+CMGS", 0) == 0;
+    });
+    const bool arrived = std::any_of(log.sent.begin(), log.sent.end(), [&](const peers::ModemLog::Sms& text) {
+      return text.toCaretaker && text.at >= from && text.at < to && isReport(text.text);
+    });
+    reports.push_back({{"from", inSeconds(from)}, {"sent", sent}, {"delivered", arrived}});
+    ++expected;
+    delivered += arrived;
+  }
+
+  json fetches = json::array();
+  int asked = 0;
+  int got = 0;
+  Time firstRadius = kNever;
+  for (const auto& command : log.commands) {
+    if (commandOf(command.line) == "AT+HTTPACTION=0") {
+      const Time set = console.find("Set Circle Size", command.at, command.at + kRadiusAnswer);
+      fetches.push_back({{"at", inSeconds(command.at)}, {"got", set != kNever}});
+      ++asked;
+      got += set != kNever;
+      firstRadius = std::min(firstRadius, set);
+    }
+  }
+
+  // A caretaker's text is seen when the modem hands it to the chip.
+  json texts = json::array();
+  int seen = 0;
+  for (const auto& text : log.received) {
+    const Time header = fromModem.find("+CMT: ", text.at, end);
+    const bool handed = header != kNever && fromModem.find("\r\n" + text.text + "\r\n", header, end) != kNever;
+    texts.push_back({{"at", inSeconds(text.at)}, {"text", text.text}, {"seen", handed}});
+    seen += handed;
+  }
+
+  json lost = json::object();
+  for (unsigned uart = 0; uart < 8; ++uart) {
+    const size_t count = run.lost(uart).size();
+    if (count != 0) {
+      lost["UART" + std::to_string(uart)] = count;
+    }
+  }
+
+  totals["incoming_calls"] = incoming.size();
+  totals["incoming_answered"] = answered;
+  totals["reports_expected"] = expected;
+  totals["reports_delivered"] = delivered;
+  totals["radius_asked"] = asked;
+  totals["radius_got"] = got;
+  totals["first_radius_at"] = firstRadius == kNever ? json(nullptr) : json(inSeconds(firstRadius));
+  totals["caretaker_texts"] = texts.size();
+  totals["caretaker_texts_seen"] = seen;
+  return {{"ok", run.ok()},         {"failure", run.failure()}, {"presses", presses},      {"incoming_calls", incoming},
+          {"reports", reports},     {"radius_fetches", fetches}, {"caretaker_texts", texts}, {"lost_bytes", lost},
+          {"totals", totals}};
+}
+
+}  // namespace sim
