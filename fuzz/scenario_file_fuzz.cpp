@@ -43,7 +43,19 @@ void checkTaken(const sim::Scenario& scenario, const std::string& text) {
   for (sim::Time press : scenario.presses) {
     check(press <= kLongest, "a press out of range", text);
   }
-  check(!scenario.phone.answerAfterRings || *scenario.phone.answerAfterRings <= 20, "rings out of range", text);
+  check(!scenario.phone.answerAfterRings ||
+            (scenario.phone.answerAfterRings->low <= scenario.phone.answerAfterRings->high &&
+             scenario.phone.answerAfterRings->high <= 20),
+        "rings out of range", text);
+  for (const sim::peers::Span& span : {scenario.modem.timing.registration, scenario.modem.timing.httpAction}) {
+    check(span.low <= span.high && span.high <= sim::seconds(86400), "a modem range out of order or range", text);
+  }
+  check(!scenario.phone.voicemailAfter || scenario.phone.voicemailAfter->high <= kLongest, "a voicemail out of range",
+        text);
+  static const std::regex kNumber("\\+?[0-9]{1,20}");
+  for (const auto& call : scenario.phone.calls) {
+    check(call.number.empty() || std::regex_match(call.number, kNumber), "a caller's number not a number", text);
+  }
   for (const auto& message : scenario.phone.texts) {
     check(message.body.size() <= 160, "a text longer than 160 characters", text);
   }

@@ -179,7 +179,7 @@ void Sim900::State::heard(PeerLink& link, uint8_t byte) {
 void Sim900::State::heardCommand(PeerLink& link, char character, bool ignoredLineFeed) {
   // A dial or an answer in progress is aborted by any character but the LF
   // that ends its own line (the manual's ATD note).
-  if (settings.strict && !ignoredLineFeed && (dialPending || answerPending)) {
+  if (!ignoredLineFeed && (dialPending || answerPending)) {
     abortDial(link);
     return;
   }
@@ -408,6 +408,10 @@ bool Sim900::State::extended(PeerLink& link, const std::string& name, const std:
   }
   if (name == "+CLIP" && form == "=" && (arguments[0] == "0" || arguments[0] == "1")) {
     callerId = arguments[0] == "1";
+    return true;
+  }
+  if (name == "+COLP" && form == "=" && (arguments[0] == "0" || arguments[0] == "1")) {
+    connectedLine = arguments[0] == "1";
     return true;
   }
   if (name == "+CPOWD" && form == "=" && (arguments[0] == "0" || arguments[0] == "1")) {

@@ -231,7 +231,7 @@ void Sim900::State::networkLost(PeerLink& link) {
   if (registrationMode == 1) {
     output(link, framed("+CREG: 2"));
   }
-  if (call == Call::Dialling) {
+  if (dialPending) {
     endCall(link, "failed", "");
     finish(link, "", "NO CARRIER", 0);
   } else if (call != Call::Idle) {
@@ -287,7 +287,9 @@ void Sim900::State::callEvent(PeerLink& link, Event event, uint64_t value) {
         return;
       }
       call = Call::Alerting;
-      finish(link, "", "OK", 0);
+      if (!connectedLine) {
+        finish(link, "", "OK", 0);
+      }
       // The first of the far end's answer, its voicemail and the network's
       // no-answer time ends the ringing.
       const Time ringGap = draw(settings.timing.ringInterval);
@@ -309,6 +311,12 @@ void Sim900::State::callEvent(PeerLink& link, Event event, uint64_t value) {
         call = Call::Active;
         voicemail = event == kVoicemailAnswers;
         link.record(voicemail ? "call-answer voicemail" : "call-answer");
+        if (dialPending) {
+          // AT+COLP=1: the connected line, then the dial's OK.
+          const bool international = !callNumber.empty() && callNumber[0] == '+';
+          finish(link, framed("+COLP: \"" + callNumber + "\"," + (international ? "145" : "129") + ",\"\",0,\"\""), "OK",
+                 0);
+        }
         if (voicemail) {
           link.wakeAfter(phone.voicemailRecording, tag(kFarEndHangsUp, callGeneration));
         } else if (phone.hangUpAfter) {
@@ -329,7 +337,12 @@ void Sim900::State::callEvent(PeerLink& link, Event event, uint64_t value) {
       return;
     case kNoAnswer:
       if (value == callGeneration && call == Call::Alerting) {
-        endCall(link, "no answer", "NO ANSWER");
+        if (dialPending) {
+          endCall(link, "no answer", "");
+          finish(link, "", "NO ANSWER", 0);
+        } else {
+          endCall(link, "no answer", "NO ANSWER");
+        }
       }
       return;
     case kFarEndHangsUp:

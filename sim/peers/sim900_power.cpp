@@ -23,6 +23,7 @@ void Sim900::State::resetVolatile() {
   textMode = false;
   newMessageMode = 1;
   callerId = false;
+  connectedLine = false;
   errorMode = 0;
   registrationMode = 0;
   bearer = {};

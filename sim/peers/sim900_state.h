@@ -59,6 +59,7 @@ struct Sim900::State {
   bool textMode = false;
   int newMessageMode = 1;  // AT+CNMI's <mt>: 1 stored and announced, 2 straight to the line
   bool callerId = false;
+  bool connectedLine = false;  // AT+COLP=1: a dial's OK waits for the far end's answer
   int errorMode = 0;          // AT+CMEE: 0 ERROR, 1 numeric, 2 verbose
   int registrationMode = 0;   // AT+CREG's <n>
   std::string smsNumber;

@@ -432,6 +432,33 @@ TEST(Sim900Field, TheCaretakerAnswersLateIsBusyOrLeavesItToTheVoicemail) {
   }
 }
 
+TEST(Sim900Field, WithConnectedLineTheDialAnswersWhenTheFarEndDoes) {
+  // The manual's AT+COLP=1: the dial's OK waits for the far end, with
+  // "+COLP: <number>,<type>[,<subaddr>,<satype>,<alpha>]" before it; an
+  // unanswered dial ends with NO ANSWER as its own result.
+  for (const bool answers : {true, false}) {
+    CaretakerPhone phone;
+    phone.answerAfterRings = 3;
+    if (!answers) {
+      phone.answerAfterRings.reset();
+    }
+    Sim900Settings settings = field();
+    settings.timing.callSetUp = seconds(4);
+    settings.timing.noAnswer = seconds(40);
+    Sim900 modem(settings);
+    modem.phone(phone);
+    const auto run = talk(modem, {{seconds(8), "ATE0;+COLP=1\r"}, {seconds(9), "ATD+905551234567;\r"}}, seconds(60));
+    ASSERT_TRUE(run.ok()) << run.failure();
+    if (answers) {
+      EXPECT_EQ(receivedFrom(run, seconds(9)), "\r\n+COLP: \"+905551234567\",145,\"\",0,\"\"\r\n\r\nOK\r\n");
+      EXPECT_NEAR(secondsAt(receivedAt(run, "OK\r\n", seconds(9))), 9 + 4 + 15.0, 0.1);  // set-up, 3 rings of 5 s
+    } else {
+      EXPECT_EQ(receivedFrom(run, seconds(9)), "\r\nNO ANSWER\r\n");
+      EXPECT_NEAR(secondsAt(receivedAt(run, "NO ANSWER\r\n")), 9 + 4 + 40.0, 0.05);
+    }
+  }
+}
+
 TEST(Sim900Field, TheLineFeedAfterAPromptCommandIsIgnoredOrTaken) {
   for (const auto policy : {PromptLineFeed::Ignored, PromptLineFeed::Body}) {
     Sim900Settings settings = field();
