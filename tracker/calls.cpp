@@ -1,4 +1,6 @@
 // Voice calls and the emergency button.
+#include <cstring>
+
 #include "platform/driverlib.h"
 #include "tracker/commands.h"
 #include "tracker/state.h"
@@ -11,6 +13,64 @@ namespace {
 void setCallState(int state) {
   callStatusFlag = state;
   traceValue("callStatusFlag : ", callStatusFlag);
+}
+
+constexpr uint32_t kAttentionWait = 1000;   // an AT's OK, at the most
+constexpr unsigned kAttentionTries = 5;
+constexpr uint32_t kRetryPause = 5000;      // between call attempts
+constexpr uint32_t kTalkCheck = 60000;      // how often a long call looks at the modem
+
+// "AT" until the modem answers OK, so the dial never lands in a modem still
+// busy with an earlier command (this also sets an autobauding modem's rate).
+bool modemAnswersAttention() {
+  for (unsigned tries = 0; tries < kAttentionTries; ++tries) {
+    expectModemAnswer();
+    char msj1[] = "AT\r\n";
+    sendUartString(UART4_BASE, msj1);
+    if (awaitModemAnswer(kAttentionWait) == ModemAnswer::Ok) {
+      return true;
+    }
+  }
+  sendUartString(UART0_BASE, "modem does not answer\n");
+  return false;
+}
+
+// One attempt: dial, ring for the ring time, talk until either end hangs
+// up. With AT+COLP=1 the dial's OK comes when the far end answers; BUSY,
+// NO ANSWER, NO CARRIER or ERROR before it fail the attempt.
+bool callOnce() {
+  if (!modemAnswersAttention()) {
+    return false;
+  }
+  expectModemAnswer();
+  sendUartString(UART4_BASE, "AT+COLP=1\r\n");
+  (void)awaitModemAnswer(kAttentionWait);
+  expectModemAnswer();
+  auto msj2 = kDialCommand;
+  sendUartString(UART4_BASE, msj2.data());
+  setCallState(1);
+  const ModemAnswer dialled = awaitModemAnswer(settings::kCallRingSeconds * 1000);
+  if (dialled == ModemAnswer::None) {
+    // Rang out: a character aborts the dial, the hang-up ends the call.
+    sendUartString(UART0_BASE, "no answer\n");
+    sendUartString(UART4_BASE, "ATH\r\n");
+    (void)awaitModemAnswer(kAttentionWait);
+    return false;
+  }
+  if (dialled != ModemAnswer::Ok) {
+    sendUartString(UART0_BASE, "call failed\n");
+    return false;
+  }
+  sendUartString(UART0_BASE, "call answered\n");
+  // Talking: never cut from here; the call ends with the far end's or the
+  // network's NO CARRIER, or with the modem going down.
+  for (;;) {
+    expectModemAnswer();
+    const ModemAnswer ended = awaitModemAnswer(kTalkCheck);
+    if (ended == ModemAnswer::NoCarrier || modemPoweredDown() || modemRestarted()) {
+      return true;
+    }
+  }
 }
 
 }  // namespace
@@ -54,18 +114,29 @@ void makeCall() {
   beginModemScript();
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_3, 0);
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, GPIO_PIN_2);
-  char msj1[] = "AT\r\n";
-  sendUartString(UART4_BASE, msj1);
-  waitMilliseconds(1000);
-  auto msj2 = kDialCommand;
-  sendUartString(UART4_BASE, msj2.data());
-  setCallState(1);
-  waitMilliseconds(2000);
-  waitMilliseconds(20000);
+  bool connected = false;
+  for (unsigned attempt = 1; attempt <= settings::kCallAttempts && !connected; ++attempt) {
+    if (attempt > 1) {
+      waitMilliseconds(kRetryPause);
+    }
+    connected = callOnce();
+  }
   char msj3[] = "ATH\r\n";
   sendUartString(UART4_BASE, msj3);
+  (void)awaitModemAnswer(kAttentionWait);
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
   setCallState(0);
+  if (!connected) {
+    // No attempt reached the caretaker: the press still does, by text.
+    sendUartString(UART0_BASE, "SOS text\n");
+    // "SOS ", the report's position texts, as the alert text ends: CR.
+    char sos[32] = "SOS ";
+    std::strncat(sos, latitudeResult, 9);
+    std::strcat(sos, ",");
+    std::strncat(sos, longitudeResult, 9);
+    std::strcat(sos, "\r");
+    sendSmsScript(sos);
+  }
   endModemScript();
 }
 

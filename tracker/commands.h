@@ -16,6 +16,7 @@ static_assert(kSmsSendCommand.size() == 30, "the send command line is 29 charact
 
 inline constexpr auto kPostUrl =
     concatenate("AT+HTTPPARA=\"URL\",\"http://", settings::kReportServer, ":5000/postData\"\r\n");
+inline constexpr auto kApnCommand = concatenate("AT+SAPBR=3,1,\"APN\",\"", settings::kApn, "\"\r\n");
 inline constexpr auto kGetUrl =
     concatenate("AT+HTTPPARA=\"URL\",\"http://", settings::kReportServer, ":5000/getCircle\"\r\n");
 

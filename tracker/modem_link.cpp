@@ -22,6 +22,7 @@ void sim900UartConfig() {
 }
 
 void storeModemCharacter(char character) {
+  noteModemCharacter(character);
   // A NUL would end the batch's text early and hide what follows it in the
   // batch; the modem never sends one, so it is line noise and dropped.
   if (character == '\0') {

@@ -83,17 +83,17 @@ bool sendLines(std::initializer_list<const char*> lines, uint32_t wait, OnPress 
 }
 
 // The opening of both HTTP scripts: bearer profile 1 over GPRS with the
-// access point "www", opened (the modem takes 1 to 3 s) and queried, and the
+// operator's access point, opened (the modem takes 1 to 3 s) and queried, and the
 // HTTP service on it.
 bool openHttp(uint32_t wait, uint32_t bearerWait, OnPress onPress = OnPress::Finish) {
   char msj1[] = "AT\r\n";
   char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
-  char msj3[] = "AT+SAPBR=3,1,\"APN\",\"www\"\r\n";
+  auto msj3 = kApnCommand;
   char msj4[] = "AT+SAPBR=1,1\r\n";
   char msj5[] = "AT+SAPBR=2,1\r\n";
   char msj6[] = "AT+HTTPINIT\r\n";
   char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
-  return sendLines({msj1, msj2, msj3}, wait, onPress) && sendLines({msj4}, bearerWait, onPress) &&
+  return sendLines({msj1, msj2, msj3.data()}, wait, onPress) && sendLines({msj4}, bearerWait, onPress) &&
          sendLines({msj5, msj6, msj7}, wait, onPress);
 }
 

@@ -28,6 +28,23 @@ struct ModemBatchFindings {
   bool radius = false;  // a radius frame ended in it and was taken
 };
 ModemBatchFindings interpretModemBatch();
+// The modem's answers, for scripts that wait on the line: each character
+// the link takes is also read as lines here. A script forgets earlier
+// answers before its command, then waits (pumping the line itself, so it
+// may wait inside a handler) for the command's final result.
+enum class ModemAnswer : uint8_t { None, Ok, Error, Prompt, Busy, NoCarrier, NoAnswer, NoDialTone };
+void noteModemCharacter(char character);
+void expectModemAnswer();
+void pumpModemLink();
+[[nodiscard]] ModemAnswer awaitModemAnswer(uint32_t timeoutMs);
+// An HTTP action's result (+HTTPACTION) since the last expectModemAnswer.
+[[nodiscard]] bool awaitHttpAction(uint32_t timeoutMs);
+[[nodiscard]] int httpActionStatus();
+// Since last asked: a start-up line (RDY, Call Ready), a power-down line.
+[[nodiscard]] bool modemRestarted();
+[[nodiscard]] bool modemPoweredDown();
+// The last +CREG report said registered (home or roaming).
+[[nodiscard]] bool modemRegistered();
 int isCall(const char* message);
 int isNo(const char* message);
 int isCircleSet(const char* message);

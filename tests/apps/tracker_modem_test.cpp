@@ -48,20 +48,24 @@ Bench benchWith(const Sim900& modem, Time end) {
 }
 
 TEST(TrackerWithModem, TheEmergencyCallConnectsAndEnds) {
+  CaretakerPhone phone;
+  phone.hangUpAfter = seconds(40);  // longer than the old fixed 22-s call
   Sim900 modem;
-  modem.http(server);
-  Bench bench = benchWith(modem, seconds(60));
+  modem.http(server).phone(phone);
+  Bench bench = benchWith(modem, seconds(80));
   bench.press(PF4, seconds(25), milliseconds(200));
-  const auto run = bench.run(tracker({seconds(55)}), seconds(60));
+  const auto run = bench.run(tracker({seconds(78)}), seconds(80));
   ASSERT_TRUE(run.ok()) << run.failure();
   const ModemLog log = ModemLog::from(run);
   ASSERT_EQ(log.calls.size(), 1U);
   EXPECT_TRUE(log.calls[0].outgoing);
   EXPECT_EQ(log.calls[0].number, kCaretaker);
   EXPECT_NE(log.calls[0].answered, kNever);
-  // The caretaker talked until the module hung up, about 22 s after dialling.
+  // Answered after 3 s of set-up and two 3-s rings; the caretaker talked
+  // for 40 s and hung up: the module never cut the call.
   EXPECT_EQ(log.calls[0].outcome, "talked");
-  EXPECT_NEAR(static_cast<double>(log.calls[0].end - log.calls[0].start), 22e12, 0.2e12);
+  EXPECT_NEAR(static_cast<double>(log.calls[0].answered - log.calls[0].start), 9e12, 0.2e12);
+  EXPECT_NEAR(static_cast<double>(log.calls[0].end - log.calls[0].answered), 40e12, 0.2e12);
   EXPECT_EQ(run.notes()[0].second, "250y call 0");
 }
 
@@ -143,18 +147,25 @@ TEST(TrackerWithModem, ThePostReachesTheServerWithItsRecord) {
   EXPECT_EQ(posts[0].response.status, 200);
 }
 
-TEST(TrackerWithModem, WithoutNetworkTheCallFailsAndTheNextPressCallsAgain) {
+TEST(TrackerWithModem, WithoutNetworkEveryAttemptFailsThenTheSosTextAndTheNextPressCallsAgain) {
+  CaretakerPhone phone;
+  phone.hangUpAfter = seconds(10);
   Sim900 modem;
-  modem.http(server).fault(Sim900::Fault::NoNetwork, seconds(20), seconds(60));
+  modem.http(server).phone(phone).fault(Sim900::Fault::NoNetwork, seconds(20), seconds(60));
   Bench bench = benchWith(modem, seconds(100));
   bench.press(PF4, seconds(25), milliseconds(200));
   bench.press(PF4, seconds(65), milliseconds(200));
   const auto run = bench.run(tracker(), seconds(100));
   ASSERT_TRUE(run.ok()) << run.failure();
   const ModemLog log = ModemLog::from(run);
-  ASSERT_EQ(log.calls.size(), 2U);
-  EXPECT_EQ(log.calls[0].outcome, "failed");
-  EXPECT_EQ(log.calls[1].outcome, "talked");
+  ASSERT_EQ(log.calls.size(), 4U);
+  for (size_t attempt = 0; attempt < 3; ++attempt) {
+    EXPECT_EQ(log.calls[attempt].outcome, "failed") << attempt;
+  }
+  EXPECT_EQ(log.calls[3].outcome, "talked");
+  EXPECT_GT(log.calls[3].start, seconds(65));
+  // The SOS text was given to the modem (the network refused it then).
+  EXPECT_NE(run.sent(4).find("SOS 41.015137,28.979530\r\x1A"), std::string::npos);
 }
 
 TEST(TrackerWithModem, AnUnreachableServerLeavesTheRadiusUnsetAndItIsAskedAgain) {

@@ -290,17 +290,18 @@ TEST(TrackerRun, TheRadiusAndThePostAtTheirIntervalsAndNeverDuringACall) {
 TEST(TrackerRun, AnEmergencyPressDuringTheRadiusRequestIsCalledWithinALine) {
   Bench bench;
   radiusAnswer(bench);
+  bench.uart(kModem).reply("AT\r\n", "\r\nOK\r\n", milliseconds(20)).reply("AT+COLP=1\r\n", "\r\nOK\r\n", milliseconds(20));
   bench.press(PF4, seconds(5), milliseconds(200));
   const auto run = bench.run(tracker(), seconds(60));
   ASSERT_TRUE(run.ok()) << run.failure();
   const Time dial = run.sentAt(kModem, kDial);
   ASSERT_NE(dial, kNever);
   // The request stops at its next line, closes the bearer, and the call
-  // starts: "AT", a second, the dial.
+  // starts: "AT", the modem's OK, the dial.
   EXPECT_LT(dial, seconds(5) + seconds(2) + seconds(1) + milliseconds(100));
   EXPECT_EQ(run.sent(kModem).find("AT+HTTPACTION=0"), std::string::npos);
   EXPECT_NE(run.sent(kConsole).find("circle request given way to the button\n"), std::string::npos);
-  EXPECT_NE(run.sent(kModem).find("AT+SAPBR=0,1\r\nAT\r\n" + kDial), std::string::npos) << run.sent(kModem);
+  EXPECT_NE(run.sent(kModem).find("AT+SAPBR=0,1\r\nAT\r\nAT+COLP=1\r\n" + kDial), std::string::npos) << run.sent(kModem);
 }
 
 }  // namespace

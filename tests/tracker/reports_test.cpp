@@ -297,6 +297,7 @@ TEST(OneScriptAtATime, AReportTickDuringAnAlertWaitsForItsEnd) {
 TEST(OneScriptAtATime, AnEmergencyPressDuringAnAlertIsDialledAfterIt) {
   Bench bench;
   bench.press(PF4, seconds(3), milliseconds(200));
+  answeringModem(bench, seconds(3), seconds(25));
   const auto run = bench.run(
       [] {
         bringUp();
@@ -308,7 +309,7 @@ TEST(OneScriptAtATime, AnEmergencyPressDuringAnAlertIsDialledAfterIt) {
   const std::string dial = std::string("ATD") + kNumber + ";\r\n";
   const std::string sent = run.sent(kModem);
   // The message body stays clean, and the call follows the message.
-  EXPECT_NE(sent.find("The target went beyond the limits.\r\x1A\r\n\r\nAT\r\n" + dial), std::string::npos)
+  EXPECT_NE(sent.find("The target went beyond the limits.\r\x1A\r\n\r\nAT\r\nAT+COLP=1\r\n" + dial), std::string::npos)
       << sent;
   EXPECT_NE(sent.find("ATH\r\n"), std::string::npos);
 }

@@ -9,6 +9,7 @@
 #include "apps/tracker/entry.h"
 #include "platform/driverlib.h"
 #include "sim/sim.h"
+#include "tracker/settings.h"
 #include "tracker/state.h"
 #include "tracker/tracker.h"
 
@@ -44,6 +45,20 @@ inline void bringUp() {
   pressConfig();
 }
 
+
+inline const std::string kDial = std::string("ATD") + tracker::settings::kCaretakerNumber + ";\r\n";
+
+// A modem that answers each line of a call: OK, the dial's OK once the far
+// end answers (AT+COLP=1, the manual's connected-line form), NO CARRIER when
+// the far end hangs up at hangUpAt.
+inline void answeringModem(Bench& bench, Time answerAfter, Time hangUpAt) {
+  bench.uart(kModem)
+      .reply("AT\r\n", "\r\nOK\r\n", milliseconds(20))
+      .reply("AT+COLP=1\r\n", "\r\nOK\r\n", milliseconds(20))
+      .replyOnce(kDial, "\r\n+COLP: \"+905551234567\",145,\"\",0,\"\"\r\n\r\nOK\r\n", answerAfter)
+      .reply("ATH\r\n", "\r\nOK\r\n", milliseconds(20));
+  bench.uart(kModem).send(hangUpAt, "\r\nNO CARRIER\r\n");
+}
 
 inline void setPosition(const char* latitude, const char* longitude) {
   std::snprintf(latitudeResult, sizeof latitudeResult, "%s", latitude);
