@@ -99,6 +99,9 @@ void Int_PressControl() {
     return;
   }
   pressDeferred = false;
+  // A RING may still wait in the receive FIFO below its trigger level: the
+  // press answers the call it announces rather than dialling over it.
+  pumpModemLink();
   if (callStatusFlag == 0) {
     sendUartString(UART0_BASE, "making call\n");
     makeCall();

@@ -67,25 +67,62 @@ void lightsOff() {
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
 }
 
-// Each line, then the wait. A script that gives way to the button stops
-// before a line when a press waits for the modem, and says so.
+// Each line, then its answer: the next line goes once the modem has
+// answered, or after wait at the most. A script that gives way to the button
+// stops before a line, or while it waits, when a press waits for the modem.
 enum class OnPress : uint8_t { Finish, GiveWay };
+enum class Sent : uint8_t { Answered, Refused, GaveWay };
 
-bool sendLines(std::initializer_list<const char*> lines, uint32_t wait, OnPress onPress = OnPress::Finish) {
-  for (const char* line : lines) {
+constexpr uint32_t kAnswerWait = 2000;     // a plain command's answer, at the most
+constexpr uint32_t kBearerWait = 35000;    // the bearer: 1 to 3 s, 30 s on a slow network
+constexpr uint32_t kActionWait = 65000;    // an HTTP action's result: 1 to 10 s, a minute at worst
+constexpr uint32_t kPressCheck = 100;
+
+// Waits for the line's answer (or, for an HTTP action, its result) in
+// slices, looking for a press between them.
+Sent awaitAnswer(uint32_t wait, OnPress onPress, bool action = false) {
+  for (uint32_t waited = 0; waited < wait; waited += kPressCheck) {
     if (onPress == OnPress::GiveWay && pressDeferred) {
-      return false;
+      return Sent::GaveWay;
     }
-    sendUartString(UART4_BASE, line);
-    waitMilliseconds(wait);
+    if (action) {
+      if (awaitHttpAction(kPressCheck)) {
+        return Sent::Answered;
+      }
+      continue;
+    }
+    const ModemAnswer answer = awaitModemAnswer(kPressCheck);
+    if (answer != ModemAnswer::None) {
+      return answer == ModemAnswer::Error ? Sent::Refused : Sent::Answered;
+    }
   }
-  return true;
+  return Sent::Refused;
+}
+
+Sent sendLine(const char* line, uint32_t wait, OnPress onPress = OnPress::Finish) {
+  if (onPress == OnPress::GiveWay && pressDeferred) {
+    return Sent::GaveWay;
+  }
+  expectModemAnswer();
+  sendUartString(UART4_BASE, line);
+  return awaitAnswer(wait, onPress);
+}
+
+// The lines in order while each is answered; the first that is not ends it.
+Sent sendLines(std::initializer_list<const char*> lines, uint32_t wait, OnPress onPress = OnPress::Finish) {
+  for (const char* line : lines) {
+    const Sent sent = sendLine(line, wait, onPress);
+    if (sent != Sent::Answered) {
+      return sent;
+    }
+  }
+  return Sent::Answered;
 }
 
 // The opening of both HTTP scripts: bearer profile 1 over GPRS with the
-// operator's access point, opened (the modem takes 1 to 3 s) and queried, and the
-// HTTP service on it.
-bool openHttp(uint32_t wait, uint32_t bearerWait, OnPress onPress = OnPress::Finish) {
+// operator's access point, opened and queried, and the HTTP service on it
+// (an HTTPINIT refused because the service is still up is no failure).
+Sent openHttp(OnPress onPress = OnPress::Finish) {
   char msj1[] = "AT\r\n";
   char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
   auto msj3 = kApnCommand;
@@ -93,16 +130,31 @@ bool openHttp(uint32_t wait, uint32_t bearerWait, OnPress onPress = OnPress::Fin
   char msj5[] = "AT+SAPBR=2,1\r\n";
   char msj6[] = "AT+HTTPINIT\r\n";
   char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
-  return sendLines({msj1, msj2, msj3.data()}, wait, onPress) && sendLines({msj4}, bearerWait, onPress) &&
-         sendLines({msj5, msj6, msj7}, wait, onPress);
+  Sent sent = sendLines({msj1, msj2, msj3.data()}, kAnswerWait, onPress);
+  if (sent == Sent::Answered) {
+    sent = sendLine(msj4, kBearerWait, onPress);
+  }
+  if (sent == Sent::Answered) {
+    sent = sendLines({msj5}, kAnswerWait, onPress);
+  }
+  if (sent == Sent::Answered && sendLine(msj6, kAnswerWait, onPress) != Sent::GaveWay) {
+    sent = sendLines({msj7}, kAnswerWait, onPress);
+  }
+  if (sent == Sent::Refused) {
+    sendUartString(UART0_BASE, "bearer not open\n");
+  }
+  return sent;
 }
 
-// A POST's report goes to the server only while the HTTP service lasts: the
-// modem answers it in 1 to 10 s, and AT+HTTPTERM earlier drops it.
-constexpr uint32_t kPostActionWait = 10000;
-// The bearer must be open before the body follows AT+HTTPDATA, or the body
-// would meet a modem still busy and be lost.
-constexpr uint32_t kPostBearerWait = 3000;
+// The HTTP action, and its result: the answer is read, and the service
+// ended, only once the modem has it.
+Sent runAction(const char* line, OnPress onPress = OnPress::Finish) {
+  const Sent sent = sendLine(line, kAnswerWait, onPress);
+  if (sent != Sent::Answered) {
+    return sent;
+  }
+  return awaitAnswer(kActionWait, onPress, true);
+}
 
 }  // namespace
 
@@ -124,16 +176,20 @@ void postDataToServer(const char* lat, const char* lon, const char* pulse) {
   traceReport(lat, lon, pulse);
   lightWhite();
   Record data = buildRecord(lat, lon, pulse);
-  openHttp(300, kPostBearerWait);
   auto msj8 = kPostUrl;
   char msj9[] = "AT+HTTPPARA=\"CONTENT\",\"text/plain\"\r\n";
-  char msj10[] = "AT+HTTPDATA=24,10000\r\n";
+  // CR alone: an LF after it may reach the modem before its DOWNLOAD prompt
+  // and become the body's first byte.
+  char msj10[] = "AT+HTTPDATA=24,10000\r";
   char msj11[] = "AT+HTTPACTION=1\r\n";
   char msj12[] = "AT+HTTPTERM\r\n";
   char msj13[] = "AT+SAPBR=0,1\r\n";
-  sendLines({msj8.data(), msj9, msj10, data.bytes}, 300);
-  sendLines({msj11}, kPostActionWait);
-  sendLines({msj12, msj13}, 300);
+  if (openHttp() == Sent::Answered && sendLines({msj8.data(), msj9, msj10, data.bytes}, kAnswerWait) == Sent::Answered &&
+      runAction(msj11) != Sent::Answered) {
+    sendUartString(UART0_BASE, "no answer to the report\n");
+  }
+  (void)sendLines({msj12}, kAnswerWait);
+  (void)sendLines({msj13}, kAnswerWait);
   lightsOff();
   endModemScript();
 }
@@ -144,16 +200,25 @@ void getCircleSizeFromServer() {
   char msj9[] = "AT+HTTPACTION=0\r\n";
   char msj10[] = "AT+HTTPREAD\r\n";
   char msj11[] = "AT+SAPBR=0,1\r\n";
-  // The GET holds the modem for 23 s and none of its lines leaves the modem
-  // waiting for data: an emergency press cuts it short at the next line, and
-  // the call follows as soon as the bearer is closed.
-  if (openHttp(2000, 2000, OnPress::GiveWay) && sendLines({msj8.data(), msj9}, 2000, OnPress::GiveWay) &&
-      sendLines({msj10}, 3000, OnPress::GiveWay)) {
-    sendUartString(UART0_BASE, "read\n");
-    sendLines({msj11}, 2000);
-  } else {
-    sendUartString(UART0_BASE, "circle request given way to the button\n");
-    sendUartString(UART4_BASE, msj11);
+  // The GET holds the modem while the network answers (1 to 10 s); an
+  // emergency press cuts it short at its next line or wait, and the call
+  // follows as soon as the bearer is closed. The answer is read only once
+  // the modem has it.
+  Sent sent = openHttp(OnPress::GiveWay);
+  if (sent == Sent::Answered) {
+    sent = sendLines({msj8.data()}, kAnswerWait, OnPress::GiveWay);
   }
+  if (sent == Sent::Answered) {
+    sent = runAction(msj9, OnPress::GiveWay);
+  }
+  if (sent == Sent::Answered) {
+    sent = sendLines({msj10}, 3000, OnPress::GiveWay);
+  }
+  if (sent == Sent::GaveWay) {
+    sendUartString(UART0_BASE, "circle request given way to the button\n");
+  } else if (sent == Sent::Answered) {
+    sendUartString(UART0_BASE, "read\n");
+  }
+  (void)sendLines({msj11}, kAnswerWait);
   endModemScript();
 }

@@ -60,6 +60,39 @@ inline void answeringModem(Bench& bench, Time answerAfter, Time hangUpAt) {
   bench.uart(kModem).send(hangUpAt, "\r\nNO CARRIER\r\n");
 }
 
+// A modem for the HTTP scripts: OK to each line, DOWNLOAD to HTTPDATA, the
+// action's OK and then its result actionAfter later, the radius to
+// HTTPREAD. The result line is SIM900's, with no blank after the colon
+// (session 02), or SIM800's, with one (sessions 07, 08).
+inline void httpModem(Bench& bench, Time actionAfter, bool blankAfterColon = false, const std::string& radius = "250") {
+  const std::string result = blankAfterColon ? "+HTTPACTION: " : "+HTTPACTION:";
+  bench.uart(kModem)
+      .reply("AT+HTTPDATA=24,10000\r", "\r\nDOWNLOAD\r\n", milliseconds(20))
+      // The action's OK and result come from the hook below, in that order.
+      .reply("AT+HTTPACTION=0\r\n", "", 0)
+      .reply("AT+HTTPACTION=1\r\n", "", 0)
+      .reply("AT+HTTPREAD\r\n",
+             "\r\n+HTTPREAD:" + std::to_string(radius.size() + 2) + "\r\n@" + radius + "$\r\nOK\r\n",
+             milliseconds(200))
+      // A dial is left ringing: the tests that call answer it themselves.
+      .reply(kDial, "", 0)
+      .reply("\r\n", "\r\nOK\r\n", milliseconds(20))
+      .onByte([actionAfter, result, heard = std::string()](PeerLink& link, uint8_t byte) mutable {
+        heard.push_back(static_cast<char>(byte));
+        for (const char method : {'0', '1'}) {
+          const std::string action = std::string("AT+HTTPACTION=") + method + "\r\n";
+          if (heard.size() >= action.size() && heard.compare(heard.size() - action.size(), action.size(), action) == 0) {
+            link.send(milliseconds(20), "\r\nOK\r\n");
+            link.send(actionAfter, "\r\n" + result + method + ",200,5\r\n");
+            heard.clear();
+          }
+        }
+        if (heard.size() > 64) {
+          heard.erase(0, 32);
+        }
+      });
+}
+
 inline void setPosition(const char* latitude, const char* longitude) {
   std::snprintf(latitudeResult, sizeof latitudeResult, "%s", latitude);
   std::snprintf(longitudeResult, sizeof longitudeResult, "%s", longitude);
