@@ -32,6 +32,7 @@ bool modemAnswersAttention() {
     }
   }
   sendUartString(UART0_BASE, "modem does not answer\n");
+  noteModemSilent();
   return false;
 }
 

@@ -45,6 +45,16 @@ void pumpModemLink();
 [[nodiscard]] bool modemPoweredDown();
 // The last +CREG report said registered (home or roaming).
 [[nodiscard]] bool modemRegistered();
+
+// The modem made ready: AT until it answers, registration awaited (90 s at
+// most), direct delivery of texts. Gives way to a press. False: no answer.
+bool startModem();
+// A script found the modem silent, and whether it still is since.
+void noteModemSilent();
+[[nodiscard]] bool modemSilent();
+// TRACKER_MODEM_POWER_PIN: whether it is set, and a 1.2-s low on it.
+[[nodiscard]] bool modemPowerKeyWired();
+void pulseModemPowerKey();
 int isCall(const char* message);
 int isNo(const char* message);
 int isCircleSet(const char* message);

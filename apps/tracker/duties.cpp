@@ -22,6 +22,27 @@ bool outside = false;
 bool alertDue = false;
 uint32_t nextRadiusFetch = 0;
 uint32_t nextPost = kPostInterval;
+uint32_t nextModemStart = 0;
+
+// A modem that restarted, powered down or went silent is started again
+// before the next script: powered up first by its key, where one is wired,
+// when it is down. A silent one is tried at most every 2 minutes.
+bool restartModem(uint32_t now) {
+  const bool down = modemPoweredDown();
+  const bool restarted = modemRestarted();
+  const bool silent = modemSilent();
+  if (!down && !restarted && !(silent && now >= nextModemStart)) {
+    return false;
+  }
+  sendUartString(UART0_BASE, down ? "modem powered down\n" : restarted ? "modem restarted\n" : "modem silent\n");
+  if ((down || silent) && modemPowerKeyWired()) {
+    pulseModemPowerKey();
+  }
+  if (!startModem()) {
+    nextModemStart = clockSeconds() + kModemRetrySeconds;
+  }
+  return true;
+}
 
 // On each new fix once a radius is known: an alert on every change from
 // inside to outside, none while the wearer stays out.
@@ -65,6 +86,9 @@ void runDuties() {
     return;
   }
   const uint32_t now = clockSeconds();
+  if (restartModem(now)) {
+    return;
+  }
   if (alertDue) {
     alertDue = false;
     sendSms();

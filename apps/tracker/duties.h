@@ -8,6 +8,8 @@ namespace entry {
 // A radius is asked for again this often while none has been received (the
 // network may not be ready at start, or a press cut the request short).
 inline constexpr unsigned kRadiusRetrySeconds = 120;
+// A modem that does not answer is tried again this often.
+inline constexpr unsigned kModemRetrySeconds = 120;
 
 // Does what is due, at most one modem script per call.
 void runDuties();

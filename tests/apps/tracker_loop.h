@@ -11,12 +11,19 @@
 #include "apps/tracker/entry.h"
 #include "platform/hw.h"
 #include "sim/sim.h"
+#include "tracker/tracker.h"
 
 namespace tracker_test {
 
-inline std::function<void()> trackerNoting(std::vector<sim::Time> noteAt, std::function<std::string()> describe) {
-  return [noteAt = std::move(noteAt), describe = std::move(describe)] {
+// The duties' loop after the bring-up; with the modem's start-up between
+// them, as the image's main has it, when startModem is set.
+inline std::function<void()> trackerNoting(std::vector<sim::Time> noteAt, std::function<std::string()> describe,
+                                           bool startModem = false) {
+  return [noteAt = std::move(noteAt), describe = std::move(describe), startModem] {
     entry::bringUp();
+    if (startModem) {
+      (void)::startModem();
+    }
     size_t next = 0;
     for (;;) {
       entry::runDuties();

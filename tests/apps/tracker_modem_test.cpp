@@ -21,12 +21,13 @@ using peers::Sim900;
 const std::string kRecord = "41.015137,28.979530,";
 const std::string kCaretaker = tracker::settings::kCaretakerNumber;
 
-// The image's main, noting the radius and the call state.
-std::function<void()> tracker(std::vector<Time> noteAt = {}) {
-  return tracker_test::trackerNoting(std::move(noteAt), [] {
-    return std::to_string(tracker::circleSize) + tracker::circleFlag + " call " +
-           std::to_string(tracker::callStatusFlag);
-  });
+// The image's main, noting the radius and the call state; with the modem's
+// start-up when startModem is set.
+std::function<void()> tracker(std::vector<Time> noteAt = {}, bool startModem = false) {
+  return tracker_test::trackerNoting(
+      std::move(noteAt),
+      [] { return std::to_string(tracker::circleSize) + tracker::circleFlag + " call " + std::to_string(tracker::callStatusFlag); },
+      startModem);
 }
 
 // The report server's side, in the test process: the radius, and the
@@ -223,6 +224,37 @@ TEST(TrackerWithModem, ADroppedBearerLosesThatPostAndTheNextOneArrives) {
     }
   }
   EXPECT_EQ(posts, (std::vector<int>{601, 200}));
+}
+
+TEST(TrackerWithModem, TheStartUpWaitsForTheFieldModemAndRunsAgainAfterABrownOut) {
+  // An autobauding modem that loses the first AT, no network for 20 s, a
+  // radius texted at 30 s (before the first report selects direct
+  // delivery), a brown-out at 120 s and another text at 180 s.
+  peers::Sim900Settings settings = peers::Sim900Settings::field(3);
+  settings.firstAtLost = 1;
+  settings.timing.registration = seconds(20);
+  CaretakerPhone phone;
+  phone.texts.push_back({seconds(30), "@300$"});
+  phone.texts.push_back({seconds(180), "@350$"});
+  Sim900 modem(settings);
+  modem.http(server).phone(phone).fault(Sim900::Fault::BrownOut, seconds(120));
+  Bench bench = benchWith(modem, seconds(200));
+  const auto run = bench.run(tracker({seconds(60), seconds(190)}, true), seconds(200));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::string console = run.sent(0);
+  EXPECT_NE(console.find("modem start\n"), std::string::npos) << console.substr(0, 400);
+  EXPECT_NE(console.find("modem registered\n"), std::string::npos);
+  EXPECT_NE(console.find("modem restarted\n"), std::string::npos);
+  const ModemLog log = ModemLog::from(run);
+  size_t directDelivery = 0;
+  for (const auto& command : log.commands) {
+    directDelivery += command.line == "AT+CNMI=1,2,0,0,0" && command.answer == "OK";
+  }
+  EXPECT_GE(directDelivery, 2U);  // at the start and after the reboot
+  // Both texts reached the line and set the radius, the second after the reboot.
+  ASSERT_EQ(run.notes().size(), 2U) << console;
+  EXPECT_EQ(run.notes()[0].second.substr(0, 4), "300y");
+  EXPECT_EQ(run.notes()[1].second.substr(0, 4), "350y");
 }
 
 }  // namespace
