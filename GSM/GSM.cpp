@@ -286,10 +286,9 @@ void SMSSend(unsigned char* Number, unsigned char* Text) {
   std::memset(SendingResponse, 0, sizeof SendingResponse);
   unsigned char confirm = 0;
 
-  // The first character (the plus sign) is not sent; an empty number has none.
-  if (*Number != 0) {
-    Number++;
-  }
+  // The number goes out as it was given: "+" and the country code make it
+  // international, and a national one keeps its leading 0 (the network
+  // routes "905551234567" as a national number, not "+905551234567").
   UART_Discard();
   UART_SendStr(reinterpret_cast<const unsigned char*>("AT+CMGF=1"));
   UART_SendStr(reinterpret_cast<const unsigned char*>("\n \r"));

@@ -67,7 +67,7 @@ void judgeInit(const Script& script, const std::string& sent, bool succeeded) {
 }
 
 void judgeSend(const Script& script, const std::string& sent, bool succeeded) {
-  const std::string expected = std::string("AT+CMGF=1\n \rAT+CMGS=\"") + (kNumber + 1) + "\"\n \r" + kText + "\x1A";
+  const std::string expected = std::string("AT+CMGF=1\n \rAT+CMGS=\"") + kNumber + "\"\n \r" + kText + "\x1A";
   check(sent == expected, "the message was not sent as written: " + sent);
   // The third reply answers the message; a later one may confirm it too.
   std::string after;
