@@ -1,6 +1,4 @@
 // Voice calls and the emergency button.
-#include <cstring>
-
 #include "platform/driverlib.h"
 #include "tracker/commands.h"
 #include "tracker/state.h"
@@ -15,7 +13,49 @@ void setCallState(int state) {
   traceValue("callStatusFlag : ", callStatusFlag);
 }
 
+volatile bool pendingEmergency = false;
+constexpr uint32_t kDialCheck = 100;
+
 constexpr uint32_t kAttentionWait = 1000;   // an AT's OK, at the most
+constexpr uint32_t kTextResultWait = 65000; // +CMGS: 2 to 10 s, a minute on a slow network
+
+// The answer awaited: an OK counts only with the +COLP or +CMGS line that
+// precedes a real one, and is skipped when a prompt is awaited; any other
+// answer ends the wait. An OK without them is a late answer to an earlier
+// command the modem had queued.
+ModemAnswer awaitAnswerSkippingStale(uint32_t wait, ModemAnswer wanted) {
+  for (uint32_t waited = 0; waited < wait; waited += kDialCheck) {
+    const ModemAnswer answer = awaitModemAnswer(kDialCheck);
+    if (answer == ModemAnswer::Ok && (wanted == ModemAnswer::Prompt || !connectedLineSeen())) {
+      forgetModemAnswer();
+    } else if (answer != ModemAnswer::None) {
+      return answer;
+    }
+  }
+  return ModemAnswer::None;
+}
+
+// A text that waits for each answer, and says whether the network took it.
+bool sendSmsAwaited(const char* body) {
+  expectModemAnswer();
+  sendUartString(UART4_BASE, "AT+CMGF=1\r");
+  if (awaitModemAnswer(kAttentionWait) != ModemAnswer::Ok) {
+    return false;
+  }
+  expectModemAnswer();
+  auto command = kSmsSendCommand;
+  // CR alone: an LF after it may reach the modem before its prompt.
+  command[command.size() - 2] = '\0';
+  sendUartString(UART4_BASE, command.data());
+  if (awaitAnswerSkippingStale(kAttentionWait, ModemAnswer::Prompt) != ModemAnswer::Prompt) {
+    UARTCharPut(UART4_BASE, 0x1B);  // no prompt: whatever it took is cancelled
+    return false;
+  }
+  expectModemAnswer();
+  sendUartString(UART4_BASE, body);
+  UARTCharPut(UART4_BASE, 0x1A);
+  return awaitAnswerSkippingStale(kTextResultWait, ModemAnswer::Ok) == ModemAnswer::Ok;
+}
 constexpr unsigned kAttentionTries = 5;
 constexpr uint32_t kRetryPause = 5000;      // between call attempts
 constexpr uint32_t kTalkCheck = 60000;      // how often a long call looks at the modem
@@ -50,7 +90,7 @@ bool callOnce() {
   auto msj2 = kDialCommand;
   sendUartString(UART4_BASE, msj2.data());
   setCallState(1);
-  const ModemAnswer dialled = awaitModemAnswer(settings::kCallRingSeconds * 1000);
+  const ModemAnswer dialled = awaitAnswerSkippingStale(settings::kCallRingSeconds * 1000, ModemAnswer::Ok);
   if (dialled == ModemAnswer::None) {
     // Rang out: a character aborts the dial, the hang-up ends the call.
     sendUartString(UART0_BASE, "no answer\n");
@@ -130,19 +170,30 @@ void makeCall() {
   (void)awaitModemAnswer(kAttentionWait);
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
   setCallState(0);
+  pendingEmergency = false;
   if (!connected) {
-    // No attempt reached the caretaker: the press still does, by text.
+    // No attempt reached the caretaker: the press still does, by text; and
+    // while neither gets through, the whole call is tried again later.
     sendUartString(UART0_BASE, "SOS text\n");
     // "SOS ", the report's position texts, as the alert text ends: CR.
     char sos[32] = "SOS ";
-    std::strncat(sos, latitudeResult, 9);
-    std::strcat(sos, ",");
-    std::strncat(sos, longitudeResult, 9);
-    std::strcat(sos, "\r");
-    sendSmsScript(sos);
+    size_t at = 4;
+    for (const char* text : {static_cast<const char*>(latitudeResult), static_cast<const char*>(longitudeResult)}) {
+      for (size_t index = 0; index < 9 && text[index] != '\0'; ++index) {
+        sos[at++] = text[index];
+      }
+      sos[at++] = text == latitudeResult ? ',' : '\r';
+    }
+    sos[at] = '\0';
+    if (!sendSmsAwaited(sos)) {
+      sendUartString(UART0_BASE, "SOS pending\n");
+      pendingEmergency = true;
+    }
   }
   endModemScript();
 }
+
+bool emergencyPending() { return pendingEmergency; }
 
 void answerCall() {
   beginModemScript();

@@ -23,6 +23,7 @@ volatile int actionStatus = 0;
 volatile bool restarted = false;
 volatile bool poweredDown = false;
 volatile bool registeredFlag = false;
+volatile bool connectedLine = false;
 
 bool starts(const char* prefix) { return std::strncmp(line, prefix, std::strlen(prefix)) == 0; }
 bool is(const char* text) { return std::strcmp(line, text) == 0; }
@@ -78,6 +79,9 @@ void lineEnded() {
     answer = ModemAnswer::NoDialTone;
   } else if (is("DOWNLOAD")) {
     answer = ModemAnswer::Prompt;
+  } else if (starts("+COLP:") || starts("+CMGS:")) {
+    // The far end's answer to a dial, the network's to a text.
+    connectedLine = true;
   } else if (starts("+HTTPACTION:")) {
     actionStatus = actionStatusOf();
     actionDone = true;
@@ -117,7 +121,12 @@ void expectModemAnswer() {
   pumpModemLink();
   answer = ModemAnswer::None;
   actionDone = false;
+  connectedLine = false;
 }
+
+void forgetModemAnswer() { answer = ModemAnswer::None; }
+
+bool connectedLineSeen() { return connectedLine; }
 
 void pumpModemLink() {
   // The receive handler may not run over a batch the pump is taking.

@@ -37,6 +37,11 @@ void noteModemCharacter(char character);
 void expectModemAnswer();
 void pumpModemLink();
 [[nodiscard]] ModemAnswer awaitModemAnswer(uint32_t timeoutMs);
+// An answer taken for stale (the awaited one is still to come); whether a
+// dial's connected-line report (+COLP) or a text's reference (+CMGS) came
+// since the last expectModemAnswer.
+void forgetModemAnswer();
+[[nodiscard]] bool connectedLineSeen();
 // An HTTP action's result (+HTTPACTION) since the last expectModemAnswer.
 [[nodiscard]] bool awaitHttpAction(uint32_t timeoutMs);
 [[nodiscard]] int httpActionStatus();
@@ -65,6 +70,9 @@ void Int_PressControl();
 void makeCall();
 void answerCall();
 void hangsUpCall();
+// An emergency press whose every call attempt failed and whose SOS text the
+// network did not take: the entry program calls again until one gets through.
+[[nodiscard]] bool emergencyPending();
 
 // Camera link.
 void cameraConfig();

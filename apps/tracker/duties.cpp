@@ -23,6 +23,7 @@ bool alertDue = false;
 uint32_t nextRadiusFetch = 0;
 uint32_t nextPost = kPostInterval;
 uint32_t nextModemStart = 0;
+uint32_t nextEmergency = 0;
 
 // A modem that restarted, powered down or went silent is started again
 // before the next script: powered up first by its key, where one is wired,
@@ -87,6 +88,12 @@ void runDuties() {
   }
   const uint32_t now = clockSeconds();
   if (restartModem(now)) {
+    return;
+  }
+  if (emergencyPending() && now >= nextEmergency) {
+    nextEmergency = now + kEmergencyRetrySeconds;
+    sendUartString(UART0_BASE, "SOS again\n");
+    makeCall();
     return;
   }
   if (alertDue) {

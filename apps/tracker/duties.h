@@ -10,6 +10,8 @@ namespace entry {
 inline constexpr unsigned kRadiusRetrySeconds = 120;
 // A modem that does not answer is tried again this often.
 inline constexpr unsigned kModemRetrySeconds = 120;
+// An emergency that reached no one is called again this often.
+inline constexpr unsigned kEmergencyRetrySeconds = 30;
 
 // Does what is due, at most one modem script per call.
 void runDuties();

@@ -3,7 +3,7 @@
 // got, and writes it all to summary.json.
 //
 //   field_soak [--seeds N] [--hours H] [--busy queue|drop|error|all]
-//              [--profile field|lenient] [--out FOLDER]
+//              [--profile field|lenient] [--out FOLDER] [--outputs]
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
@@ -26,6 +26,8 @@ int main(int argc, char** argv) {
   app.add_option("--busy", busy, "the modem's busy-line policy")->check(CLI::IsMember({"queue", "drop", "error", "all"}));
   app.add_option("--profile", profile, "the modem's profile")->check(CLI::IsMember({"field", "lenient"}));
   app.add_option("--out", out, "the folder for summary.json");
+  bool outputs = false;
+  app.add_flag("--outputs", outputs, "also each run's timeline, waveform, trace and report, in FOLDER/POLICY-SEED");
   CLI11_PARSE(app, argc, argv);
 
   const std::vector<std::pair<std::string, peers::BusyPolicy>> policies = {
@@ -46,7 +48,9 @@ int main(int argc, char** argv) {
       plan.busy = policy;
       plan.field = profile == "field";
       const Scenario scenario = soakScenario(plan);
-      const ScenarioResult result = playScenario(scenario, runTrackerFirmware, out);
+      const ScenarioResult result =
+          outputs ? runScenario(scenario, runTrackerFirmware, std::filesystem::path(out) / (name + "-" + std::to_string(seed)))
+                  : playScenario(scenario, runTrackerFirmware, out);
       nlohmann::json summary = soakSummary(scenario, result);
       summary["seed"] = seed;
       summary["busy"] = name;
