@@ -200,9 +200,19 @@ void answerCall() {
   sendUartString(UART0_BASE, "answerCall\n");
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, GPIO_PIN_2);
   char msj1[] = "ATA\r\n";
+  expectModemAnswer();
   sendUartString(UART4_BASE, msj1);
-  waitMilliseconds(100);
-  setCallState(2);
+  // The modem's OK is the answered call. NO CARRIER, ERROR or no answer at
+  // all: there was no call to answer (the caller gave up, or the modem
+  // restarted and took the call with it), and the module is idle again
+  // rather than in a call that will never end.
+  if (awaitModemAnswer(kAttentionWait) == ModemAnswer::Ok) {
+    setCallState(2);
+  } else {
+    sendUartString(UART0_BASE, "no call to answer\n");
+    GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
+    setCallState(0);
+  }
   endModemScript();
 }
 

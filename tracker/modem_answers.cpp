@@ -24,6 +24,7 @@ volatile bool restarted = false;
 volatile bool poweredDown = false;
 volatile bool registeredFlag = false;
 volatile bool connectedLine = false;
+volatile uint32_t rings = 0;
 
 bool starts(const char* prefix) { return std::strncmp(line, prefix, std::strlen(prefix)) == 0; }
 bool is(const char* text) { return std::strcmp(line, text) == 0; }
@@ -69,6 +70,8 @@ void lineEnded() {
     answer = ModemAnswer::Ok;
   } else if (is("ERROR") || starts("+CME ERROR") || starts("+CMS ERROR")) {
     answer = ModemAnswer::Error;
+  } else if (is("RING")) {
+    rings = rings + 1;
   } else if (is("BUSY")) {
     answer = ModemAnswer::Busy;
   } else if (is("NO CARRIER")) {
@@ -185,3 +188,5 @@ bool modemPoweredDown() {
 }
 
 bool modemRegistered() { return registeredFlag; }
+
+uint32_t modemRings() { return rings; }

@@ -50,6 +50,8 @@ void forgetModemAnswer();
 [[nodiscard]] bool modemPoweredDown();
 // The last +CREG report said registered (home or roaming).
 [[nodiscard]] bool modemRegistered();
+// RING lines seen so far.
+[[nodiscard]] uint32_t modemRings();
 
 // The modem made ready: AT until it answers, registration awaited (90 s at
 // most), direct delivery of texts. Gives way to a press. False: no answer.

@@ -24,6 +24,26 @@ uint32_t nextRadiusFetch = 0;
 uint32_t nextPost = kPostInterval;
 uint32_t nextModemStart = 0;
 uint32_t nextEmergency = 0;
+uint32_t ringsSeen = 0;
+uint32_t lastRing = 0;
+
+// A call rings every 3 to 5 s; ringing that stopped without its end (the
+// caller's NO CARRIER lost, the modem restarted and took the call with it)
+// would hold back every report and press for good.
+void forgetStaleRinging(uint32_t now) {
+  if (tracker::callStatusFlag != 1 || tracker::modemBusy()) {
+    ringsSeen = modemRings();
+    lastRing = now;
+    return;
+  }
+  if (modemRings() != ringsSeen) {
+    ringsSeen = modemRings();
+    lastRing = now;
+  } else if (now - lastRing > kRingingGoneSeconds) {
+    sendUartString(UART0_BASE, "ringing ended\n");
+    tracker::callStatusFlag = 0;
+  }
+}
 
 // A modem that restarted, powered down or went silent is started again
 // before the next script: powered up first by its key, where one is wired,
@@ -83,6 +103,7 @@ void postReport() {
 void runDuties() {
   positionWatch();
   checkGeofence();
+  forgetStaleRinging(clockSeconds());
   if (tracker::callStatusFlag != 0) {
     return;
   }

@@ -311,4 +311,20 @@ TEST(TrackerRun, AnEmergencyPressDuringTheRadiusRequestIsCalledWithinALine) {
   EXPECT_NE(run.sent(kModem).find("AT+SAPBR=0,1\r\nAT\r\nAT+COLP=1\r\n" + kDial), std::string::npos) << run.sent(kModem);
 }
 
+TEST(TrackerRun, RingingThatStopsWithoutItsEndIsForgotten) {
+  // Two RINGs and then nothing: the caller's NO CARRIER was lost (or the
+  // modem restarted with the call). The report at 40 s still goes out.
+  Bench bench;
+  bench.uart(kModem).send(seconds(5), "\r\nRING\r\n").send(seconds(10), "\r\nRING\r\n");
+  const auto run = bench.run(tracker(), seconds(45));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const std::string console = run.sent(kConsole);
+  const size_t ended = console.find("ringing ended\n");
+  ASSERT_NE(ended, std::string::npos) << console;
+  EXPECT_GT(run.sentAt(kConsole, "ringing ended\n"), seconds(30));
+  EXPECT_LT(run.sentAt(kConsole, "ringing ended\n"), seconds(33));  // the clock counts whole seconds
+  EXPECT_EQ(messages(run).size(), 1U);
+}
+
 }  // namespace
+

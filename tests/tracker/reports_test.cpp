@@ -96,7 +96,7 @@ TEST(PeriodicReport, ATickDuringACallSendsNothingAndKeepsTheCount) {
 TEST(PeriodicReport, ATickDuringAnAnsweredCallSendsNothingAndKeepsTheCount) {
   Bench bench;
   bench.analogue(0, pulseSignal);
-  bench.uart(kModem).send(seconds(10), "\r\nRING\r\n");
+  bench.uart(kModem).send(seconds(10), "\r\nRING\r\n").reply("ATA\r\n", "\r\nOK\r\n", milliseconds(20));
   bench.press(PF4, seconds(20), milliseconds(200));
   bench.uart(kModem).send(seconds(60), "\r\nNO CARRIER\r\n");
   const auto run = bench.run(trackerWithPosition, seconds(86));
