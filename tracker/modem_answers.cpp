@@ -102,6 +102,13 @@ void lineEnded() {
 }  // namespace
 
 void noteModemCharacter(char character) {
+  // The modem speaks IRA text; a byte of 0x80 or more is the garbage its
+  // power-on sync bytes make at 9600 baud: an autobauding modem reboots
+  // with no other sign.
+  if (static_cast<unsigned char>(character) >= 0x80) {
+    restarted = true;
+    return;
+  }
   if (character == '\n') {
     lineEnded();
     return;

@@ -71,12 +71,15 @@ void lightsOff() {
 // answered, or after wait at the most. A script that gives way to the button
 // stops before a line, or while it waits, when a press waits for the modem.
 enum class OnPress : uint8_t { Finish, GiveWay };
-enum class Sent : uint8_t { Answered, Refused, GaveWay };
+enum class Sent : uint8_t { Answered, Refused, Unanswered, GaveWay };
 
 constexpr uint32_t kAnswerWait = 2000;     // a plain command's answer, at the most
 constexpr uint32_t kBearerWait = 35000;    // the bearer: 1 to 3 s, 30 s on a slow network
 constexpr uint32_t kActionWait = 65000;    // an HTTP action's result: 1 to 10 s, a minute at worst
 constexpr uint32_t kPressCheck = 100;
+constexpr unsigned kAttentionTries = 12;
+constexpr uint32_t kAttentionWait = 1000;
+constexpr uint32_t kAttentionPause = 1000;
 
 // Waits for the line's answer (or, for an HTTP action, its result) in
 // slices, looking for a press between them.
@@ -96,7 +99,7 @@ Sent awaitAnswer(uint32_t wait, OnPress onPress, bool action = false) {
       return answer == ModemAnswer::Error ? Sent::Refused : Sent::Answered;
     }
   }
-  return Sent::Refused;
+  return Sent::Unanswered;
 }
 
 Sent sendLine(const char* line, uint32_t wait, OnPress onPress = OnPress::Finish) {
@@ -130,7 +133,22 @@ Sent openHttp(OnPress onPress = OnPress::Finish) {
   char msj5[] = "AT+SAPBR=2,1\r\n";
   char msj6[] = "AT+HTTPINIT\r\n";
   char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
-  Sent sent = sendLines({msj1, msj2, msj3.data()}, kAnswerWait, onPress);
+  // AT until the modem is free: while it still sends a text (2 to 10 s) it
+  // answers ERROR (or drops the line: twice unanswered is a silent modem).
+  Sent sent = Sent::Refused;
+  unsigned unanswered = 0;
+  for (unsigned tries = 0; tries < kAttentionTries && unanswered < 2 && sent != Sent::Answered &&
+                           sent != Sent::GaveWay;
+       ++tries) {
+    if (tries > 0) {
+      waitMilliseconds(kAttentionPause);
+    }
+    sent = sendLine(msj1, kAttentionWait, onPress);
+    unanswered += sent == Sent::Unanswered;
+  }
+  if (sent == Sent::Answered) {
+    sent = sendLines({msj2, msj3.data()}, kAnswerWait, onPress);
+  }
   if (sent == Sent::Answered) {
     sent = sendLine(msj4, kBearerWait, onPress);
   }
@@ -140,7 +158,7 @@ Sent openHttp(OnPress onPress = OnPress::Finish) {
   if (sent == Sent::Answered && sendLine(msj6, kAnswerWait, onPress) != Sent::GaveWay) {
     sent = sendLines({msj7}, kAnswerWait, onPress);
   }
-  if (sent == Sent::Refused) {
+  if (sent == Sent::Refused || sent == Sent::Unanswered) {
     sendUartString(UART0_BASE, "bearer not open\n");
   }
   return sent;

@@ -56,6 +56,12 @@ bool restartModem(uint32_t now) {
     return false;
   }
   sendUartString(UART0_BASE, down ? "modem powered down\n" : restarted ? "modem restarted\n" : "modem silent\n");
+  if (tracker::callStatusFlag != 0) {
+    // A modem that restarted or went down holds no call any more.
+    tracker::callStatusFlag = 0;
+    GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
+    sendUartString(UART0_BASE, "call ended with the modem\n");
+  }
   if ((down || silent) && modemPowerKeyWired()) {
     pulseModemPowerKey();
   }
@@ -103,12 +109,17 @@ void postReport() {
 void runDuties() {
   positionWatch();
   checkGeofence();
+  // The end of a line (a text's radius, a RING) may wait in the receive
+  // FIFO below its trigger level until more comes: take it now.
+  if (!tracker::modemBusy()) {
+    pumpModemLink();
+  }
   forgetStaleRinging(clockSeconds());
-  if (tracker::callStatusFlag != 0) {
+  const uint32_t now = clockSeconds();
+  if (!tracker::modemBusy() && restartModem(now)) {
     return;
   }
-  const uint32_t now = clockSeconds();
-  if (restartModem(now)) {
+  if (tracker::callStatusFlag != 0) {
     return;
   }
   if (emergencyPending() && now >= nextEmergency) {

@@ -11,7 +11,9 @@ namespace {
 
 constexpr Time kReportPeriod = seconds(40);
 constexpr Time kRadiusAnswer = seconds(30);  // a fetch got its radius if it was set this soon
-constexpr Time kPressWindow = seconds(180);  // a press's calls and SOS text come this soon
+// A press's calls and SOS text: until the next press, 15 minutes at most
+// (an emergency is called again through an outage).
+constexpr Time kPressWindow = seconds(900);
 const char* const kStranger = "+14155550100";
 
 // Whole seconds in [low, high], from the plan's own generator, so a seed
@@ -174,7 +176,9 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
     totals["dialled"] = totals["dialled"].get<int>() + (attempts > 0);
     totals["connected"] = totals["connected"].get<int>() + connected;
     totals["sos_texts"] = totals["sos_texts"].get<int>() + sosText;
-    totals["lost"] = totals["lost"].get<int>() + (!connected && !sosText);
+    // A press during an answered call does nothing: the wearer is talking.
+    const bool talking = during(at, false);
+    totals["lost"] = totals["lost"].get<int>() + (!connected && !sosText && !talking);
   }
 
   json incoming = json::array();
