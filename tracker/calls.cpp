@@ -14,9 +14,12 @@ void setCallState(int state) {
 }
 
 volatile bool pendingEmergency = false;
-constexpr uint32_t kDialCheck = 100;
 
 constexpr uint32_t kAttentionWait = 1000;   // an AT's OK, at the most
+constexpr unsigned kAttentionTries = 5;
+constexpr uint32_t kRetryPause = 5000;      // between call attempts
+constexpr uint32_t kTalkCheck = 60000;      // how often a long call looks at the modem
+constexpr uint32_t kDialCheck = 100;
 constexpr uint32_t kTextResultWait = 65000; // +CMGS: 2 to 10 s, a minute on a slow network
 
 // The answer awaited: an OK counts only with the +COLP or +CMGS line that
@@ -56,9 +59,6 @@ bool sendSmsAwaited(const char* body) {
   UARTCharPut(UART4_BASE, 0x1A);
   return awaitAnswerSkippingStale(kTextResultWait, ModemAnswer::Ok) == ModemAnswer::Ok;
 }
-constexpr unsigned kAttentionTries = 5;
-constexpr uint32_t kRetryPause = 5000;      // between call attempts
-constexpr uint32_t kTalkCheck = 60000;      // how often a long call looks at the modem
 
 // "AT" until the modem answers OK, so the dial never lands in a modem still
 // busy with an earlier command (this also sets an autobauding modem's rate).
@@ -94,6 +94,7 @@ bool callOnce() {
   if (dialled == ModemAnswer::None) {
     // Rang out: a character aborts the dial, the hang-up ends the call.
     sendUartString(UART0_BASE, "no answer\n");
+    expectModemAnswer();
     sendUartString(UART4_BASE, "ATH\r\n");
     (void)awaitModemAnswer(kAttentionWait);
     return false;
@@ -166,6 +167,7 @@ void makeCall() {
     connected = callOnce();
   }
   char msj3[] = "ATH\r\n";
+  expectModemAnswer();
   sendUartString(UART4_BASE, msj3);
   (void)awaitModemAnswer(kAttentionWait);
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, 0);
