@@ -171,13 +171,14 @@ bool awaitModem(uint32_t timeoutMs, Done done) {
 
 }  // namespace
 
-ModemAnswer awaitModemAnswer(uint32_t timeoutMs) {
-  (void)awaitModem(timeoutMs, [] { return answer != ModemAnswer::None; });
+ModemAnswer awaitModemAnswer(uint32_t timeoutMs, bool orPress) {
+  (void)awaitModem(timeoutMs, [orPress] { return answer != ModemAnswer::None || (orPress && pressDeferred); });
   return answer;
 }
 
-bool awaitHttpAction(uint32_t timeoutMs) {
-  return awaitModem(timeoutMs, [] { return actionDone; });
+bool awaitHttpAction(uint32_t timeoutMs, bool orPress) {
+  (void)awaitModem(timeoutMs, [orPress] { return actionDone || (orPress && pressDeferred); });
+  return actionDone;
 }
 
 int httpActionStatus() { return actionStatus; }

@@ -29,24 +29,11 @@ constexpr uint32_t kPowerKeyPort = kPortBases[kPowerKeyPortIndex];
 constexpr uint32_t kPowerKeyClock = kPortClocks[kPowerKeyPortIndex];
 constexpr uint8_t kPowerKeyPin = kHasPowerKey ? static_cast<uint8_t>(1U << (settings::kModemPowerPin[2] - '0')) : 0;
 
-// Waits for the answer in slices, giving way to a press.
-ModemAnswer awaitOrGiveWay(uint32_t wait) {
-  for (uint32_t waited = 0; waited < wait; waited += 100) {
-    if (pressDeferred) {
-      return ModemAnswer::None;
-    }
-    const ModemAnswer answer = awaitModemAnswer(100);
-    if (answer != ModemAnswer::None) {
-      return answer;
-    }
-  }
-  return ModemAnswer::None;
-}
-
+// The line's answer is OK; a press waiting for the modem ends the wait.
 bool send(const char* line, uint32_t wait) {
   expectModemAnswer();
   sendUartString(UART4_BASE, line);
-  return awaitOrGiveWay(wait) == ModemAnswer::Ok;
+  return awaitModemAnswer(wait, true) == ModemAnswer::Ok;
 }
 
 }  // namespace

@@ -76,30 +76,22 @@ enum class Sent : uint8_t { Answered, Refused, Unanswered, GaveWay };
 constexpr uint32_t kAnswerWait = 2000;     // a plain command's answer, at the most
 constexpr uint32_t kBearerWait = 35000;    // the bearer: 1 to 3 s, 30 s on a slow network
 constexpr uint32_t kActionWait = 65000;    // an HTTP action's result: 1 to 10 s, a minute at worst
-constexpr uint32_t kPressCheck = 100;
 constexpr unsigned kAttentionTries = 12;
 constexpr uint32_t kAttentionWait = 1000;
 constexpr uint32_t kAttentionPause = 1000;
 
-// Waits for the line's answer (or, for an HTTP action, its result) in
-// slices, looking for a press between them.
+// Waits for the line's answer (or, for an HTTP action, its result); a
+// script that gives way stops waiting when a press waits for the modem.
 Sent awaitAnswer(uint32_t wait, OnPress onPress, bool action = false) {
-  for (uint32_t waited = 0; waited < wait; waited += kPressCheck) {
-    if (onPress == OnPress::GiveWay && pressDeferred) {
-      return Sent::GaveWay;
+  const bool orPress = onPress == OnPress::GiveWay;
+  if (action) {
+    if (awaitHttpAction(wait, orPress)) {
+      return Sent::Answered;
     }
-    if (action) {
-      if (awaitHttpAction(kPressCheck)) {
-        return Sent::Answered;
-      }
-      continue;
-    }
-    const ModemAnswer answer = awaitModemAnswer(kPressCheck);
-    if (answer != ModemAnswer::None) {
-      return answer == ModemAnswer::Error ? Sent::Refused : Sent::Answered;
-    }
+  } else if (const ModemAnswer answer = awaitModemAnswer(wait, orPress); answer != ModemAnswer::None) {
+    return answer == ModemAnswer::Error ? Sent::Refused : Sent::Answered;
   }
-  return Sent::Unanswered;
+  return orPress && pressDeferred ? Sent::GaveWay : Sent::Unanswered;
 }
 
 Sent sendLine(const char* line, uint32_t wait, OnPress onPress = OnPress::Finish) {

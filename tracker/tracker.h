@@ -36,14 +36,15 @@ enum class ModemAnswer : uint8_t { None, Ok, Error, Prompt, Busy, NoCarrier, NoA
 void noteModemCharacter(char character);
 void expectModemAnswer();
 void pumpModemLink();
-[[nodiscard]] ModemAnswer awaitModemAnswer(uint32_t timeoutMs);
+// With orPress a wait also ends when a press waits for the modem.
+[[nodiscard]] ModemAnswer awaitModemAnswer(uint32_t timeoutMs, bool orPress = false);
 // An answer taken for stale (the awaited one is still to come); whether a
 // dial's connected-line report (+COLP) or a text's reference (+CMGS) came
 // since the last expectModemAnswer.
 void forgetModemAnswer();
 [[nodiscard]] bool connectedLineSeen();
 // An HTTP action's result (+HTTPACTION) since the last expectModemAnswer.
-[[nodiscard]] bool awaitHttpAction(uint32_t timeoutMs);
+[[nodiscard]] bool awaitHttpAction(uint32_t timeoutMs, bool orPress = false);
 [[nodiscard]] int httpActionStatus();
 // Since last asked: a start-up line (RDY, Call Ready), a power-down line.
 [[nodiscard]] bool modemRestarted();
