@@ -14,6 +14,9 @@ constexpr Time kRadiusAnswer = seconds(30);  // a fetch got its radius if it was
 // A press's calls and SOS text: until the next press, 15 minutes at most
 // (an emergency is called again through an outage).
 constexpr Time kPressWindow = seconds(900);
+// After the network's return or a reboot the modem registers again (up to
+// 60 s) before it can send: the windows till then are the outage's.
+constexpr Time kNetworkBack = seconds(90);
 const char* const kStranger = "+14155550100";
 
 // Whole seconds in [low, high], from the plan's own generator, so a seed
@@ -149,12 +152,15 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
     if (answering) {
       continue;
     }
-    const Time next = std::min(index + 1 < scenario.presses.size() ? scenario.presses[index + 1] : end, at + kPressWindow);
+    // The press's calls: those after it until the first that connected,
+    // within the window (a press in an outage is called again after it,
+    // perhaps after a later press).
+    const Time next = std::min(end, at + kPressWindow);
     unsigned attempts = 0;
     bool connected = false;
     double talk = 0;
     for (const auto& call : log.calls) {
-      if (call.outgoing && call.start >= at && call.start < next) {
+      if (call.outgoing && call.start >= at && call.start < next && !connected) {
         ++attempts;
         if (call.answered != kNever && call.outcome != "voicemail") {
           connected = true;
@@ -190,15 +196,27 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
     }
   }
 
-  // Report windows of 40 s outside calls: a text of the record's shape to
-  // the caretaker in each.
+  // The network is down in an outage, and after a brown-out, until the
+  // modem has registered again.
+  const auto networkDown = [&](Time from, Time to) {
+    return std::any_of(scenario.faults.begin(), scenario.faults.end(), [&](const Scenario::Fault& fault) {
+      const bool away = fault.kind == peers::Sim900::Fault::NoNetwork || fault.kind == peers::Sim900::Fault::BrownOut;
+      const Time back = fault.kind == peers::Sim900::Fault::BrownOut ? fault.from : fault.to;
+      return away && fault.from < to && (back == kNever ? end : back + kNetworkBack) > from;
+    });
+  };
+
+  // Report windows of 40 s outside calls (ringing ones too: the report
+  // waits for no call): a text of the record's shape to
+  // the caretaker in each; those with the network up are the ones owed.
   json reports = json::array();
   int expected = 0;
   int delivered = 0;
+  int inOutage = 0;
   for (Time from = kReportPeriod; from + kReportPeriod <= end; from += kReportPeriod) {
     const Time to = from + kReportPeriod;
     const bool inCall = std::any_of(log.calls.begin(), log.calls.end(), [&](const peers::ModemLog::Call& call) {
-      return call.start < to && (call.end == kNever ? end : call.end) > from && call.answered != kNever;
+      return call.start < to && (call.end == kNever ? end : call.end) > from;
     });
     if (inCall) {
       continue;
@@ -209,9 +227,11 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
     const bool arrived = std::any_of(log.sent.begin(), log.sent.end(), [&](const peers::ModemLog::Sms& text) {
       return text.toCaretaker && text.at >= from && text.at < to && isReport(text.text);
     });
-    reports.push_back({{"from", inSeconds(from)}, {"sent", sent}, {"delivered", arrived}});
-    ++expected;
-    delivered += arrived;
+    const bool down = networkDown(from, to);
+    reports.push_back({{"from", inSeconds(from)}, {"network_up", !down}, {"sent", sent}, {"delivered", arrived}});
+    inOutage += down;
+    expected += !down;
+    delivered += !down && arrived;
   }
 
   json fetches = json::array();
@@ -220,10 +240,14 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
   Time firstRadius = kNever;
   for (const auto& command : log.commands) {
     if (commandOf(command.line) == "AT+HTTPACTION=0") {
-      const Time set = console.find("Set Circle Size", command.at, command.at + kRadiusAnswer);
-      fetches.push_back({{"at", inSeconds(command.at)}, {"got", set != kNever}});
-      ++asked;
-      got += set != kNever;
+      // Either trace of the radius taken: the pulse sensor's trace may land
+      // in the middle of one.
+      const Time set = std::min(console.find("Set Circle Size", command.at, command.at + kRadiusAnswer),
+                                console.find("CIRCLESETSUCCES", command.at, command.at + kRadiusAnswer));
+      const bool down = networkDown(command.at, command.at + kRadiusAnswer);
+      fetches.push_back({{"at", inSeconds(command.at)}, {"network_up", !down}, {"got", set != kNever}});
+      asked += !down;
+      got += !down && set != kNever;
       firstRadius = std::min(firstRadius, set);
     }
   }
@@ -250,6 +274,7 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
   totals["incoming_answered"] = answered;
   totals["reports_expected"] = expected;
   totals["reports_delivered"] = delivered;
+  totals["reports_in_outages"] = inOutage;
   totals["radius_asked"] = asked;
   totals["radius_got"] = got;
   totals["first_radius_at"] = firstRadius == kNever ? json(nullptr) : json(inSeconds(firstRadius));

@@ -27,7 +27,7 @@ struct SoakPlan {
 // Per press: dialled, connected, talk seconds, attempts, SOS text sent; per
 // incoming call: answered; per report window: sent, delivered; per radius
 // fetch: asked, got; per caretaker text: seen; bytes lost per line; and
-// the totals of each.
+// the totals of each, reports and fetches counted with the network up.
 [[nodiscard]] nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& result);
 
 }  // namespace sim
