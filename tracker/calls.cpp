@@ -16,65 +16,8 @@ void setCallState(int state) {
 volatile bool pendingEmergency = false;
 
 constexpr uint32_t kAttentionWait = 1000;   // an AT's OK, at the most
-constexpr unsigned kAttentionTries = 5;
 constexpr uint32_t kRetryPause = 5000;      // between call attempts
-constexpr uint32_t kTalkCheck = 60000;      // how often a long call looks at the modem
-constexpr uint32_t kDialCheck = 100;
-constexpr uint32_t kTextResultWait = 65000; // +CMGS: 2 to 10 s, a minute on a slow network
-
-// The answer awaited: an OK counts only with the +COLP or +CMGS line that
-// precedes a real one, and is skipped when a prompt is awaited; any other
-// answer ends the wait. An OK without them is a late answer to an earlier
-// command the modem had queued.
-ModemAnswer awaitAnswerSkippingStale(uint32_t wait, ModemAnswer wanted) {
-  for (uint32_t waited = 0; waited < wait; waited += kDialCheck) {
-    const ModemAnswer answer = awaitModemAnswer(kDialCheck);
-    if (answer == ModemAnswer::Ok && (wanted == ModemAnswer::Prompt || !connectedLineSeen())) {
-      forgetModemAnswer();
-    } else if (answer != ModemAnswer::None) {
-      return answer;
-    }
-  }
-  return ModemAnswer::None;
-}
-
-// A text that waits for each answer, and says whether the network took it.
-bool sendSmsAwaited(const char* body) {
-  expectModemAnswer();
-  sendUartString(UART4_BASE, "AT+CMGF=1\r");
-  if (awaitModemAnswer(kAttentionWait) != ModemAnswer::Ok) {
-    return false;
-  }
-  expectModemAnswer();
-  auto command = kSmsSendCommand;
-  // CR alone: an LF after it may reach the modem before its prompt.
-  command[command.size() - 2] = '\0';
-  sendUartString(UART4_BASE, command.data());
-  if (awaitAnswerSkippingStale(kAttentionWait, ModemAnswer::Prompt) != ModemAnswer::Prompt) {
-    UARTCharPut(UART4_BASE, 0x1B);  // no prompt: whatever it took is cancelled
-    return false;
-  }
-  expectModemAnswer();
-  sendUartString(UART4_BASE, body);
-  UARTCharPut(UART4_BASE, 0x1A);
-  return awaitAnswerSkippingStale(kTextResultWait, ModemAnswer::Ok) == ModemAnswer::Ok;
-}
-
-// "AT" until the modem answers OK, so the dial never lands in a modem still
-// busy with an earlier command (this also sets an autobauding modem's rate).
-bool modemAnswersAttention() {
-  for (unsigned tries = 0; tries < kAttentionTries; ++tries) {
-    expectModemAnswer();
-    char msj1[] = "AT\r\n";
-    sendUartString(UART4_BASE, msj1);
-    if (awaitModemAnswer(kAttentionWait) == ModemAnswer::Ok) {
-      return true;
-    }
-  }
-  sendUartString(UART0_BASE, "modem does not answer\n");
-  noteModemSilent();
-  return false;
-}
+constexpr uint32_t kTalkCheck = 1000;       // how often a call looks for a modem gone away
 
 // One attempt: dial, ring for the ring time, talk until either end hangs
 // up. With AT+COLP=1 the dial's OK comes when the far end answers; BUSY,
@@ -105,13 +48,16 @@ bool callOnce() {
   }
   sendUartString(UART0_BASE, "call answered\n");
   // Talking: never cut from here; the call ends with the far end's or the
-  // network's NO CARRIER, or with the modem going down.
+  // network's NO CARRIER, or with the modem going down (which the entry
+  // program then starts again).
+  const uint32_t goneAway = modemGoneAwayCount();
+  expectModemAnswer();
   for (;;) {
-    expectModemAnswer();
     const ModemAnswer ended = awaitModemAnswer(kTalkCheck);
-    if (ended == ModemAnswer::NoCarrier || modemPoweredDown() || modemRestarted()) {
+    if (ended == ModemAnswer::NoCarrier || modemGoneAwayCount() != goneAway) {
       return true;
     }
+    forgetModemAnswer();
   }
 }
 

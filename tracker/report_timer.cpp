@@ -23,6 +23,9 @@ PositionText boundedCopy(const char (&position)[10]) {
   return copy;
 }
 
+bool deferredForText = false;
+bool lastReportLate = false;
+
 }  // namespace
 
 int reportedPulse() {
@@ -53,6 +56,17 @@ void Int_PostDataTimer() {
     TimerIntClear(TIMER1_BASE, TIMER_TIMA_TIMEOUT);
     return;
   }
+  if (lastReportLate && modemTextOnItsWay() && !deferredForText) {
+    // A late report ran just before this tick and its text is still with
+    // the network: this one waits for its result, or for the next tick
+    // should the result never come.
+    deferredForText = true;
+    reportDeferred = true;
+    TimerIntClear(TIMER1_BASE, TIMER_TIMA_TIMEOUT);
+    return;
+  }
+  lastReportLate = reportDeferred && !deferredForText;
+  deferredForText = false;
   reportDeferred = false;
 
   traceValue("callStatFlag:", callStatusFlag);

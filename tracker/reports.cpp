@@ -76,9 +76,6 @@ enum class Sent : uint8_t { Answered, Refused, Unanswered, GaveWay };
 constexpr uint32_t kAnswerWait = 2000;     // a plain command's answer, at the most
 constexpr uint32_t kBearerWait = 35000;    // the bearer: 1 to 3 s, 30 s on a slow network
 constexpr uint32_t kActionWait = 65000;    // an HTTP action's result: 1 to 10 s, a minute at worst
-constexpr unsigned kAttentionTries = 12;
-constexpr uint32_t kAttentionWait = 1000;
-constexpr uint32_t kAttentionPause = 1000;
 
 // Waits for the line's answer (or, for an HTTP action, its result); a
 // script that gives way stops waiting when a press waits for the modem.
@@ -118,25 +115,16 @@ Sent sendLines(std::initializer_list<const char*> lines, uint32_t wait, OnPress 
 // operator's access point, opened and queried, and the HTTP service on it
 // (an HTTPINIT refused because the service is still up is no failure).
 Sent openHttp(OnPress onPress = OnPress::Finish) {
-  char msj1[] = "AT\r\n";
   char msj2[] = "AT+SAPBR=3,1,\"CONTYPE\",\"GPRS\"\r\n";
   auto msj3 = kApnCommand;
   char msj4[] = "AT+SAPBR=1,1\r\n";
   char msj5[] = "AT+SAPBR=2,1\r\n";
   char msj6[] = "AT+HTTPINIT\r\n";
   char msj7[] = "AT+HTTPPARA=\"CID\",1\r\n";
-  // AT until the modem is free: while it still sends a text (2 to 10 s) it
-  // answers ERROR (or drops the line: twice unanswered is a silent modem).
-  Sent sent = Sent::Refused;
-  unsigned unanswered = 0;
-  for (unsigned tries = 0; tries < kAttentionTries && unanswered < 2 && sent != Sent::Answered &&
-                           sent != Sent::GaveWay;
-       ++tries) {
-    if (tries > 0) {
-      waitMilliseconds(kAttentionPause);
-    }
-    sent = sendLine(msj1, kAttentionWait, onPress);
-    unanswered += sent == Sent::Unanswered;
+  // AT until the modem is free: it may still be sending the report's text.
+  Sent sent = Sent::Answered;
+  if (!modemAnswersAttention(onPress == OnPress::GiveWay)) {
+    sent = pressDeferred && onPress == OnPress::GiveWay ? Sent::GaveWay : Sent::Unanswered;
   }
   if (sent == Sent::Answered) {
     sent = sendLines({msj2, msj3.data()}, kAnswerWait, onPress);

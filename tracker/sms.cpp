@@ -11,37 +11,69 @@ namespace tracker {
 void receiveSmsScript() {
   char msj1[] = "AT+CMGF=1\r";
   sendUartString(UART4_BASE, msj1);
-  waitMilliseconds(100);
+  waitTakingModemLines(100);
   char msj2[] = "AT+CNMI=1,2,0,0,0\r";
   sendUartString(UART4_BASE, msj2);
-  waitMilliseconds(100);
+  waitTakingModemLines(100);
 }
 
 void sendSmsScript(const char* body) {
   char msj1[] = "AT+CMGF=1\r";
   sendUartString(UART4_BASE, msj1);
-  waitMilliseconds(1000);
+  waitTakingModemLines(1000);
   auto msj2 = kSmsSendCommand;
   sendUartString(UART4_BASE, msj2.data());
-  waitMilliseconds(1000);
+  waitTakingModemLines(1000);
   sendUartString(UART4_BASE, body);
-  waitMilliseconds(1000);
+  waitTakingModemLines(1000);
   // Each group follows a 1 s wait, in which the transmit FIFO has emptied.
   UARTCharPutNonBlocking(UART4_BASE, 0x1A);
   UARTCharPutNonBlocking(UART4_BASE, '\r');
   UARTCharPutNonBlocking(UART4_BASE, '\n');
-  waitMilliseconds(1000);
+  noteTextSent();
+  waitTakingModemLines(1000);
   UARTCharPutNonBlocking(UART4_BASE, '\r');
   UARTCharPutNonBlocking(UART4_BASE, '\n');
 }
 
+// A text that waits for each answer, and says whether the network took it.
+bool sendSmsAwaited(const char* body) {
+  constexpr uint32_t kAnswerWait = 1000;
+  constexpr uint32_t kResultWait = 65000;  // +CMGS: 2 to 10 s, a minute on a slow network
+  expectModemAnswer();
+  sendUartString(UART4_BASE, "AT+CMGF=1\r");
+  if (awaitModemAnswer(kAnswerWait) != ModemAnswer::Ok) {
+    return false;
+  }
+  expectModemAnswer();
+  auto command = kSmsSendCommand;
+  // CR alone: an LF after it may reach the modem before its prompt.
+  command[command.size() - 2] = '\0';
+  sendUartString(UART4_BASE, command.data());
+  if (awaitAnswerSkippingStale(kAnswerWait, ModemAnswer::Prompt) != ModemAnswer::Prompt) {
+    UARTCharPut(UART4_BASE, 0x1B);  // no prompt: whatever it took is cancelled
+    return false;
+  }
+  expectModemAnswer();
+  sendUartString(UART4_BASE, body);
+  UARTCharPut(UART4_BASE, 0x1A);
+  const ModemAnswer result = awaitAnswerSkippingStale(kResultWait, ModemAnswer::Ok);
+  if (result == ModemAnswer::None) {
+    UARTCharPut(UART4_BASE, 0x1B);  // a Ctrl-Z it never took would hold the prompt open
+  }
+  return result == ModemAnswer::Ok;
+}
+
 }  // namespace tracker
 
-void sendSms() {
+bool sendSms() {
   beginModemScript();
+  // The modem answers first: the alert would otherwise land in a text or a
+  // request still under way, and leave a prompt open for the next script.
   char msj3[] = "The target went beyond the limits.\r";
-  sendSmsScript(msj3);
+  const bool sent = modemAnswersAttention() && sendSmsAwaited(msj3);
   endModemScript();
+  return sent;
 }
 
 void receiveSms() {

@@ -46,6 +46,8 @@ extern volatile bool pressDeferred;
 // and text mode with direct delivery of received messages.
 void sendSmsScript(const char* body);
 void receiveSmsScript();
+// The same SMS waiting for each answer: whether the network took it.
+[[nodiscard]] bool sendSmsAwaited(const char* body);
 
 // UART2, the position source's line, off while a handler runs and on again
 // at its end; each pause is counted.

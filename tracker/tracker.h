@@ -36,6 +36,9 @@ enum class ModemAnswer : uint8_t { None, Ok, Error, Prompt, Busy, NoCarrier, NoA
 void noteModemCharacter(char character);
 void expectModemAnswer();
 void pumpModemLink();
+// A wait of ms that keeps taking the modem's lines: a text or a RING that
+// comes while a handler's script holds the processor is not lost.
+void waitTakingModemLines(uint32_t ms);
 // With orPress a wait also ends when a press waits for the modem.
 [[nodiscard]] ModemAnswer awaitModemAnswer(uint32_t timeoutMs, bool orPress = false);
 // An answer taken for stale (the awaited one is still to come); whether a
@@ -49,10 +52,23 @@ void forgetModemAnswer();
 // Since last asked: a start-up line (RDY, Call Ready), a power-down line.
 [[nodiscard]] bool modemRestarted();
 [[nodiscard]] bool modemPoweredDown();
+// How many of either have been seen, all told: a wait may watch it change.
+[[nodiscard]] uint32_t modemGoneAwayCount();
 // The last +CREG report said registered (home or roaming).
 [[nodiscard]] bool modemRegistered();
 // RING lines seen so far.
 [[nodiscard]] uint32_t modemRings();
+// The awaited answer: a stale OK (one without the +COLP or +CMGS line of a
+// real one, or any OK when a prompt is awaited) is skipped.
+[[nodiscard]] ModemAnswer awaitAnswerSkippingStale(uint32_t wait, ModemAnswer wanted);
+// "AT" until OK (12 tries), once a text the report sent is through and
+// until the line is quiet; no answer notes the modem silent. With orPress
+// it also ends, false, when a press waits for the modem.
+[[nodiscard]] bool modemAnswersAttention(bool orPress = false);
+// The report's text went to the network without waiting for its result,
+// and whether that result is still to come.
+void noteTextSent();
+[[nodiscard]] bool modemTextOnItsWay();
 
 // The modem made ready: AT until it answers, registration awaited (90 s at
 // most), direct delivery of texts. Gives way to a press. False: no answer.
@@ -82,8 +98,8 @@ void cameraConfig();
 void Int_Camera();
 void sendCommandToCamera(uint32_t nBase, const uint8_t* nData, int size);
 
-// SMS.
-void sendSms();
+// SMS. The alert, awaited: whether the network took it.
+[[nodiscard]] bool sendSms();
 void receiveSms();
 
 // Reports over SMS and HTTP.

@@ -24,6 +24,7 @@ uint32_t nextRadiusFetch = 0;
 uint32_t nextPost = kPostInterval;
 uint32_t nextModemStart = 0;
 uint32_t nextEmergency = 0;
+uint32_t nextAlert = 0;
 uint32_t ringsSeen = 0;
 uint32_t lastRing = 0;
 
@@ -128,9 +129,11 @@ void runDuties() {
     makeCall();
     return;
   }
-  if (alertDue) {
-    alertDue = false;
-    sendSms();
+  if (alertDue && now >= nextAlert) {
+    // An alert the network refused is texted again: the caretaker must
+    // learn that the wearer left the circle.
+    alertDue = !sendSms();
+    nextAlert = clockSeconds() + kAlertRetrySeconds;
   } else if (kRadiusInterval != 0 && now >= nextRadiusFetch) {
     getCircleSizeFromServer();
     nextRadiusFetch = clockSeconds() + (tracker::circleFlag == 'y' ? kRadiusInterval : kRadiusRetrySeconds);

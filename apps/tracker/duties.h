@@ -12,6 +12,8 @@ inline constexpr unsigned kRadiusRetrySeconds = 120;
 inline constexpr unsigned kModemRetrySeconds = 120;
 // An emergency that reached no one is called again this often.
 inline constexpr unsigned kEmergencyRetrySeconds = 30;
+// A geofence alert the network refused is texted again this often.
+inline constexpr unsigned kAlertRetrySeconds = 30;
 // Ringing with no RING for this long has ended.
 inline constexpr unsigned kRingingGoneSeconds = 20;
 

@@ -47,8 +47,13 @@ TEST(TrackerFirmware, TheArmImageBringsUpAndReportsAsTheHostBuildDoes) {
   Bench bench = imageBench();
   bench.analogue(0, [](Time) { return uint16_t{1000}; });
   // The modem's RING reaches the image through UART4's interrupt: with the
-  // wrong interrupt number it would go unseen.
-  bench.uart(4).send(seconds(30), "\r\nRING\r\n");
+  // wrong interrupt number it would go unseen. The modem answers AT and is
+  // registered, and takes nothing else, so the start-up and the radius
+  // request are over and the image idles when the RING comes.
+  bench.uart(4)
+      .reply("AT\r\n", "\r\nOK\r\n", milliseconds(20))
+      .reply("AT+CREG?\r\n", "\r\n+CREG: 0,1\r\n\r\nOK\r\n", milliseconds(20))
+      .send(seconds(30), "\r\nRING\r\n");
   const auto host = runImage(bench, seconds(45));
   const auto arm = runArmImage(bench, "apps/tracker/tracker_firmware.elf", seconds(45));
   ASSERT_TRUE(arm.ok()) << arm.failure();
@@ -81,11 +86,12 @@ TEST(TrackerFirmware, TheArmImageBringsUpAndReportsAsTheHostBuildDoes) {
   EXPECT_GT(arm.stack()->first, 200U);
 }
 
-// Whether another source's interrupt was entered within 3 ms of a time.
+// Whether another source's interrupt was entered within the boards' drift
+// (2 ms and 0.1 %) of a time: the two may take turns the other way.
 bool anotherSourceAt(const Outcome& run, unsigned vector, Time at) {
   for (const Record& record : run.timeline().records) {
     if (record.kind == RecordKind::InterruptEnter && record.value != vector &&
-        (record.time > at ? record.time - at : at - record.time) < milliseconds(3)) {
+        (record.time > at ? record.time - at : at - record.time) < milliseconds(2) + at / 1000) {
       return true;
     }
   }

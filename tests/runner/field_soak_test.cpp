@@ -1,6 +1,7 @@
 // The field soak, short: an hour of the wearer's life against the field
 // modem for two seeds under each busy policy. Every emergency press made
-// outside a call reaches the caretaker, by a call or by the SOS text.
+// outside a call reaches the caretaker, by a call or by the SOS text; with
+// the network up no report, radius or text is lost.
 #include <gtest/gtest.h>
 
 #include "sim/runner/field_soak.h"
@@ -25,8 +26,13 @@ TEST_P(FieldSoak, NoPressIsLost) {
     const auto& totals = summary["totals"];
     EXPECT_GT(totals["presses"].get<int>(), 0) << seed;
     EXPECT_EQ(totals["lost"].get<int>(), 0) << seed << " " << summary["presses"].dump();
-    // The radius came, and the caretaker's texts reached the chip.
+    // With the network up: every report window outside calls got its text,
+    // every radius fetch its radius, every caretaker's text reached the chip.
+    EXPECT_EQ(totals["reports_delivered"], totals["reports_expected"]) << seed;
+    EXPECT_GT(totals["reports_expected"].get<int>(), 60) << seed;
+    EXPECT_EQ(totals["radius_got"], totals["radius_asked"]) << seed;
     EXPECT_FALSE(totals["first_radius_at"].is_null()) << seed;
+    EXPECT_EQ(totals["caretaker_texts_seen"], totals["caretaker_texts"]) << seed;
     EXPECT_GT(totals["caretaker_texts_seen"].get<int>(), 0) << seed;
   }
 }

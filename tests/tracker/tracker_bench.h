@@ -60,13 +60,26 @@ inline void answeringModem(Bench& bench, Time answerAfter, Time hangUpAt) {
   bench.uart(kModem).send(hangUpAt, "\r\nNO CARRIER\r\n");
 }
 
-// A modem for the HTTP scripts: OK to each line, DOWNLOAD to HTTPDATA, the
+// A modem's answers to a text: OK to text mode, the prompt to the send
+// command (its CR), the network's +CMGS a network time after the Ctrl-Z.
+inline UartPeer& textReplies(UartPeer& modem, Time network) {
+  return modem.reply("AT+CMGF=1\r", "\r\nOK\r\n", milliseconds(20))
+      .reply(std::string("AT + CMGS = \"") + tracker::settings::kCaretakerNumber + "\"\r", "\r\n> ", milliseconds(50))
+      .reply("\x1A", "\r\n+CMGS: 12\r\n\r\nOK\r\n", network);
+}
+
+// A modem that takes a text, AT answered first.
+inline void textingModem(Bench& bench, Time network) {
+  textReplies(bench.uart(kModem), network).reply("AT\r\n", "\r\nOK\r\n", milliseconds(20));
+}
+
+// A modem for the HTTP scripts and texts: OK to each line, DOWNLOAD to HTTPDATA, the
 // action's OK and then its result actionAfter later, the radius to
 // HTTPREAD. The result line is SIM900's, with no blank after the colon
 // (session 02), or SIM800's, with one (sessions 07, 08).
 inline void httpModem(Bench& bench, Time actionAfter, bool blankAfterColon = false, const std::string& radius = "250") {
   const std::string result = blankAfterColon ? "+HTTPACTION: " : "+HTTPACTION:";
-  bench.uart(kModem)
+  textReplies(bench.uart(kModem), seconds(2))
       .reply("AT+HTTPDATA=24,10000\r", "\r\nDOWNLOAD\r\n", milliseconds(20))
       // The action's OK and result come from the hook below, in that order.
       .reply("AT+HTTPACTION=0\r\n", "", 0)
