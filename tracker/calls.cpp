@@ -148,6 +148,9 @@ void answerCall() {
   sendUartString(UART0_BASE, "answerCall\n");
   GPIOPinWrite(GPIO_PORTF_BASE, GPIO_PIN_2, GPIO_PIN_2);
   char msj1[] = "ATA\r\n";
+  // A modem still sending the report's text would drop the ATA: it answers
+  // AT first (the caller rings for a while yet).
+  (void)modemAnswersAttention();
   expectModemAnswer();
   sendUartString(UART4_BASE, msj1);
   // The modem's OK is the answered call. NO CARRIER, ERROR or no answer at

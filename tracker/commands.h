@@ -11,8 +11,10 @@ namespace tracker {
 inline constexpr auto kDialCommand = concatenate("ATD", settings::kCaretakerNumber, ";\r\n");
 static_assert(kDialCommand.size() == 20, "the dial line is 19 characters");
 
-inline constexpr auto kSmsSendCommand = concatenate("AT + CMGS = \"", settings::kCaretakerNumber, "\"\r\n");
-static_assert(kSmsSendCommand.size() == 30, "the send command line is 29 characters");
+// CR alone: an LF after it may reach the modem after its prompt and become
+// the text's first character.
+inline constexpr auto kSmsSendCommand = concatenate("AT + CMGS = \"", settings::kCaretakerNumber, "\"\r");
+static_assert(kSmsSendCommand.size() == 29, "the send command line is 28 characters");
 
 inline constexpr auto kPostUrl =
     concatenate("AT+HTTPPARA=\"URL\",\"http://", settings::kReportServer, ":5000/postData\"\r\n");

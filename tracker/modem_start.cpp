@@ -17,6 +17,7 @@ constexpr uint32_t kPollPause = 2000;
 constexpr uint32_t kPowerKeyHold = 1200;      // the power key wants a low of 1 s or more
 
 volatile bool silent = false;
+volatile bool startPending = false;  // a start-up that gave way to the button
 
 // The power key's port and pin, from the setting "P<port><pin>".
 constexpr bool kHasPowerKey = settings::kModemPowerPin[0] != '\0';
@@ -42,6 +43,8 @@ void noteModemSilent() { silent = true; }
 
 bool modemSilent() { return silent; }
 
+bool modemStartPending() { return startPending; }
+
 void pulseModemPowerKey() {
   if constexpr (kHasPowerKey) {
     sendUartString(UART0_BASE, "modem power key\n");
@@ -66,6 +69,7 @@ bool startModem() {
   if (!answered) {
     sendUartString(UART0_BASE, pressDeferred ? "modem start given way to the button\n" : "modem down\n");
     silent = !pressDeferred;
+    startPending = pressDeferred;
     endModemScript();
     return false;
   }
@@ -78,6 +82,14 @@ bool startModem() {
     char msj2[] = "AT+CREG?\r\n";
     registered = send(msj2, kAnswerWait) && modemRegistered();
   }
+  if (pressDeferred) {
+    // The call goes first; the start-up runs again after it (its lines
+    // would not wait for their answers now).
+    sendUartString(UART0_BASE, "modem start given way to the button\n");
+    startPending = true;
+    endModemScript();
+    return false;
+  }
   sendUartString(UART0_BASE, registered ? "modem registered\n" : "modem not registered\n");
   // Direct delivery of received texts, as the report's script selects it.
   char msj3[] = "AT+CMGF=1\r";
@@ -87,6 +99,7 @@ bool startModem() {
   // The start-up lines this start-up has seen are no restart.
   (void)modemRestarted();
   (void)modemPoweredDown();
+  startPending = false;
   endModemScript();
   return true;
 }

@@ -47,8 +47,6 @@ bool sendSmsAwaited(const char* body) {
   }
   expectModemAnswer();
   auto command = kSmsSendCommand;
-  // CR alone: an LF after it may reach the modem before its prompt.
-  command[command.size() - 2] = '\0';
   sendUartString(UART4_BASE, command.data());
   if (awaitAnswerSkippingStale(kAnswerWait, ModemAnswer::Prompt) != ModemAnswer::Prompt) {
     UARTCharPut(UART4_BASE, 0x1B);  // no prompt: whatever it took is cancelled

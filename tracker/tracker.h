@@ -76,6 +76,8 @@ bool startModem();
 // A script found the modem silent, and whether it still is since.
 void noteModemSilent();
 [[nodiscard]] bool modemSilent();
+// A start-up that gave way to a press before it was done.
+[[nodiscard]] bool modemStartPending();
 // TRACKER_MODEM_POWER_PIN: whether it is set, and a 1.2-s low on it.
 [[nodiscard]] bool modemPowerKeyWired();
 void pulseModemPowerKey();

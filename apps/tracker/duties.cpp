@@ -46,17 +46,23 @@ void forgetStaleRinging(uint32_t now) {
   }
 }
 
-// A modem that restarted, powered down or went silent is started again
+// A modem that restarted, powered down or went silent, or whose start-up
+// gave way to the button, is started again
 // before the next script: powered up first by its key, where one is wired,
 // when it is down. A silent one is tried at most every 2 minutes.
 bool restartModem(uint32_t now) {
   const bool down = modemPoweredDown();
   const bool restarted = modemRestarted();
   const bool silent = modemSilent();
-  if (!down && !restarted && !(silent && now >= nextModemStart)) {
+  // (An unfinished start-up waits for the call it gave way to.)
+  const bool unfinished = modemStartPending() && tracker::callStatusFlag == 0;
+  if (!down && !restarted && !unfinished && !(silent && now >= nextModemStart)) {
     return false;
   }
-  sendUartString(UART0_BASE, down ? "modem powered down\n" : restarted ? "modem restarted\n" : "modem silent\n");
+  sendUartString(UART0_BASE, down        ? "modem powered down\n"
+                             : restarted ? "modem restarted\n"
+                             : unfinished ? "modem start again\n"
+                                          : "modem silent\n");
   if (tracker::callStatusFlag != 0) {
     // A modem that restarted or went down holds no call any more.
     tracker::callStatusFlag = 0;

@@ -40,7 +40,7 @@ Sim900Settings Sim900Settings::field(uint64_t seed) {
   return field;
 }
 
-Sim900::Sim900() : state_(std::make_shared<State>()) {}
+Sim900::Sim900() : Sim900(Sim900Settings::field()) {}
 
 Sim900::Sim900(const Sim900Settings& settings) : state_(std::make_shared<State>()) { state_->settings = settings; }
 

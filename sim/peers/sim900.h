@@ -159,7 +159,7 @@ class Sim900 final : public UartDevice {
     TextsRefused,  // the network rejects the module's texts
   };
 
-  Sim900();
+  Sim900();  // the field profile, seed 1
   explicit Sim900(const Sim900Settings& settings);
   Sim900& settings(const Sim900Settings& settings);
   [[nodiscard]] const Sim900Settings& settings() const;

@@ -132,13 +132,10 @@ void Reader::readModem(const toml::table& section, Scenario& scenario) const {
   peers::Sim900Settings& modem = scenario.modem;
   if (const toml::node* profile = section.get("profile")) {
     const std::string name = text(*profile, "modem.profile");
-    if (name == "field") {
-      modem = peers::Sim900Settings::field(modem.seed);
-      // The caretaker of the field answers after 1 to 6 rings, or the
-      // voicemail does after 20 to 30 s.
-      scenario.phone.answerAfterRings = peers::CaretakerPhone::Rings(1, 6);
-      scenario.phone.voicemailAfter = peers::Span(sim::seconds(20), sim::seconds(30));
-    } else if (name != "lenient") {
+    if (name == "lenient") {
+      modem = peers::Sim900Settings::lenient();
+      scenario.phone = peers::CaretakerPhone{};
+    } else if (name != "field") {
       fail(profile, "modem.profile", "one of field, lenient");
     }
   }
@@ -260,6 +257,12 @@ Scenario Reader::read() const {
     }
   }
 
+  // The field's modem and caretaker unless the scenario asks for the
+  // lenient ones: the caretaker answers after 1 to 6 rings, or the
+  // voicemail does after 20 to 30 s.
+  scenario.modem = peers::Sim900Settings::field();
+  scenario.phone.answerAfterRings = peers::CaretakerPhone::Rings(1, 6);
+  scenario.phone.voicemailAfter = peers::Span(sim::seconds(20), sim::seconds(30));
   if (const toml::node* modem = root_.get("modem")) {
     readModem(table(*modem, "modem"), scenario);
   }

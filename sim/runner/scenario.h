@@ -30,8 +30,9 @@ struct Scenario {
   std::vector<std::pair<Time, double>> heartRates;
   std::vector<Time> presses;
 
-  // The modem: the lenient ideal one, or the field's, with its settings.
-  peers::Sim900Settings modem = peers::Sim900Settings::lenient();
+  // The modem: the field's (the default), or the lenient ideal one, with
+  // its settings.
+  peers::Sim900Settings modem = peers::Sim900Settings::field();
   peers::CaretakerPhone phone;
   struct Fault {
     peers::Sim900::Fault kind;

@@ -11,11 +11,12 @@ using namespace sim;
 using peers::CaretakerPhone;
 using peers::ModemLog;
 using peers::Sim900;
+using peers::Sim900Settings;
 
 using sim900_talk::talk;
 
 TEST(Sim900, EchoResultCodesAndTheCommandLine) {
-  const auto run = talk(Sim900{}, {{0, "AT\r"}, {seconds(1), "at + cmgf = 1\r\n"}, {seconds(2), "AT+CMGF?\r"},
+  const auto run = talk(Sim900(Sim900Settings::lenient()), {{0, "AT\r"}, {seconds(1), "at + cmgf = 1\r\n"}, {seconds(2), "AT+CMGF?\r"},
                                    {seconds(3), "AT+NOSUCH\r"}, {seconds(4), "ATE0\r"}, {seconds(5), "AT\r"}},
                         seconds(6));
   ASSERT_TRUE(run.ok()) << run.failure();
@@ -37,7 +38,7 @@ TEST(Sim900, EchoResultCodesAndTheCommandLine) {
 namespace {
 
 TEST(Sim900, ATextGoesOutAfterThePromptAndTheNetworksWait) {
-  const auto run = talk(Sim900{}.echo(false),
+  const auto run = talk(Sim900(Sim900Settings::lenient()).echo(false),
                         {{0, "AT+CMGS=\"+905551234567\"\r"},  // text mode not selected yet
                          {seconds(1), "AT+CMGF=1\r"},
                          {seconds(2), "AT + CMGS = \"+905551234567\"\r\n"},
@@ -69,7 +70,7 @@ TEST(Sim900, CallsToAndFromTheCaretakersPhone) {
   phone.calls.push_back({seconds(15), seconds(5), std::nullopt});  // while the module's own call is up
   phone.calls.push_back({seconds(40), seconds(20), seconds(10)});
   phone.calls.push_back({seconds(70), seconds(7), std::nullopt});
-  Sim900 modem;
+  Sim900 modem(Sim900Settings::lenient());
   modem.echo(false).phone(phone);
   const auto run = talk(modem,
                         {{0, "ATD+905551234567;\r"},  // answered after 2 rings
@@ -108,7 +109,7 @@ TEST(Sim900, TextsFromThePhoneStoredOrStraightToTheLine) {
   CaretakerPhone phone;
   phone.texts.push_back({seconds(1), "@300$"});
   phone.texts.push_back({seconds(20), "BRING A COAT"});
-  Sim900 modem;
+  Sim900 modem(Sim900Settings::lenient());
   modem.echo(false).phone(phone);
   const auto run = talk(modem,
                         {{seconds(5), "AT+CMGF=1;+CPMS=\"SM\";+CMGR=1\n\r"},
@@ -130,7 +131,7 @@ TEST(Sim900, TextsFromThePhoneStoredOrStraightToTheLine) {
 
 TEST(Sim900, HttpOverTheBearerToAHandler) {
   std::vector<peers::HttpRequest> seen;
-  Sim900 modem;
+  Sim900 modem(Sim900Settings::lenient());
   modem.echo(false).http([](const peers::HttpRequest& request) {
     return peers::HttpResponse{200, request.method == "GET" ? "@250$" : "stored"};
   });
@@ -180,7 +181,7 @@ TEST(Sim900, HttpOverTheBearerToAHandler) {
 TEST(Sim900, HttpDataTakesTheManualsSizesAndTimesOnly) {
   // Found by fuzzing: a time of 100000001 ms kept the model in data mode
   // for a day and more, deaf to every command.
-  Sim900 modem;
+  Sim900 modem(Sim900Settings::lenient());
   modem.echo(false);
   const auto run = talk(modem,
                         {{0, "AT+HTTPINIT\r"},
@@ -203,7 +204,7 @@ TEST(Sim900, HttpDataTakesTheManualsSizesAndTimesOnly) {
 }
 
 TEST(Sim900, FaultsTheTestSwitchesOn) {
-  Sim900 modem;
+  Sim900 modem(Sim900Settings::lenient());
   modem.echo(false)
       .http([](const peers::HttpRequest&) { return peers::HttpResponse{200, "@1$"}; })
       .fault(Sim900::Fault::NoNetwork, 0, seconds(10))

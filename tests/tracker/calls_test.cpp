@@ -86,14 +86,19 @@ TEST(Calls, AModemThatNeverAnswersGetsEveryAttemptThenTheSosTextAndTheEmergencyS
 
 TEST(Calls, APressWhileRingingAnswersOnce) {
   Bench bench;
-  bench.uart(kModem).send(milliseconds(500), "\r\nRING\r\n").reply("ATA\r\n", "\r\nOK\r\n", milliseconds(20));
+  bench.uart(kModem)
+      .send(milliseconds(500), "\r\nRING\r\n")
+      .reply("AT\r\n", "\r\nOK\r\n", milliseconds(20))
+      .reply("ATA\r\n", "\r\nOK\r\n", milliseconds(20));
   bench.press(PF4, seconds(3), milliseconds(200));
   bench.press(PF4, seconds(5), milliseconds(200));  // during the answered call
   const auto run = bench.run(bringUp, seconds(7));
   ASSERT_TRUE(run.ok()) << run.failure();
-  EXPECT_EQ(run.sent(kModem), "ATA\r\n");
+  // AT first: a modem still sending a text would drop the ATA.
+  EXPECT_EQ(run.sent(kModem), "AT\r\nATA\r\n");
   const std::string console = run.sent(kConsole);
-  EXPECT_NE(console.find("answerCall\nanswerCall\n\r\nOK\r\ncallStatusFlag : 2\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("answerCall\nanswerCall\n"), std::string::npos) << console;
+  EXPECT_NE(console.find("answerCall\n\r\nOK\r\n\r\nOK\r\ncallStatusFlag : 2\n"), std::string::npos) << console;
   // The state trace comes once the modem's OK is in, 20 ms after the answer
   // and the OK's 6 characters.
   const Time answered = run.sentAt(kModem, "ATA\r\n");
@@ -107,7 +112,7 @@ TEST(Calls, APressWhileRingingAnswersOnce) {
   // gave up unseen, or it restarted): idle again, blue off, not a call that
   // never ends.
   Bench silent;
-  silent.uart(kModem).send(milliseconds(500), "\r\nRING\r\n");
+  silent.uart(kModem).send(milliseconds(500), "\r\nRING\r\n").reply("AT\r\n", "\r\nOK\r\n", milliseconds(20));
   silent.press(PF4, seconds(3), milliseconds(200));
   const auto unanswered = silent.run(bringUp, seconds(7));
   EXPECT_NE(unanswered.sent(kConsole).find("no call to answer\ncallStatusFlag : 0\n"), std::string::npos)
@@ -117,13 +122,13 @@ TEST(Calls, APressWhileRingingAnswersOnce) {
 
 TEST(Calls, RingDuringAnAnsweredCallLetsTheNextPressAnswerAgain) {
   Bench bench;
-  bench.uart(kModem).send(milliseconds(500), "\r\nRING\r\n");
+  bench.uart(kModem).send(milliseconds(500), "\r\nRING\r\n").reply("AT\r\n", "\r\nOK\r\n", milliseconds(20));
   bench.press(PF4, seconds(3), milliseconds(200));
   bench.uart(kModem).send(seconds(4), "\r\nRING\r\n").reply("ATA\r\n", "\r\nOK\r\n", milliseconds(20));
   bench.press(PF4, seconds(7), milliseconds(200));
   const auto run = bench.run(bringUp, seconds(8));
   ASSERT_TRUE(run.ok()) << run.failure();
-  EXPECT_EQ(run.sent(kModem), "ATA\r\nATA\r\n");
+  EXPECT_EQ(run.sent(kModem), "AT\r\nATA\r\nAT\r\nATA\r\n");
 }
 
 TEST(Calls, HangingUpWhileIdleStillSendsTheHangUp) {
