@@ -23,6 +23,7 @@ PositionText boundedCopy(const char (&position)[10]) {
   return copy;
 }
 
+constexpr uint32_t kReportSeconds = 40;
 bool deferredForText = false;
 bool lastReportLate = false;
 
@@ -42,7 +43,7 @@ int reportedPulse() {
 void postToDataTimerConfig() {
   SysCtlPeripheralEnable(SYSCTL_PERIPH_TIMER1);
   TimerConfigure(TIMER1_BASE, TIMER_CFG_PERIODIC);
-  TimerLoadSet(TIMER1_BASE, TIMER_A, SysCtlClockGet() * 40);
+  TimerLoadSet(TIMER1_BASE, TIMER_A, SysCtlClockGet() * kReportSeconds);
   TimerIntRegister(TIMER1_BASE, TIMER_A, Int_PostDataTimer);
   TimerIntEnable(TIMER1_BASE, TIMER_TIMA_TIMEOUT);
   IntPrioritySet(INT_TIMER1A, 3);
@@ -65,7 +66,10 @@ void Int_PostDataTimer() {
     TimerIntClear(TIMER1_BASE, TIMER_TIMA_TIMEOUT);
     return;
   }
-  lastReportLate = reportDeferred && !deferredForText;
+  // Late when the timer has run well into its next period: the report was
+  // held back (by a script, a call or another handler), and the next tick
+  // comes before its text is through.
+  lastReportLate = TimerValueGet(TIMER1_BASE, TIMER_A) < SysCtlClockGet() * (kReportSeconds - 1);
   deferredForText = false;
   reportDeferred = false;
 

@@ -159,6 +159,9 @@ TEST(PeriodicReport, ModemRepliesAreTakenByTheHandlersWaits) {
 
 TEST(PeriodicReport, ThePulseValueIsTwiceTheCountHeldToTwoDigits) {
   Bench bench;
+  // Each text through before the next report: a report raised while the
+  // last one's text is still with the network waits for it.
+  textReplies(bench.uart(kModem), milliseconds(100));
   const auto run = bench.run(
       [] {
         entry::bringUp();
@@ -319,6 +322,33 @@ TEST(OneScriptAtATime, AReportTickDuringAnAlertWaitsForItsEnd) {
   EXPECT_GT(reports[1], ctrlZ + seconds(3));
   EXPECT_LT(reports[1], ctrlZ + seconds(3) + milliseconds(100));
   EXPECT_GT(run.notes()[0].first, reports[1] + seconds(4));
+}
+
+TEST(OneScriptAtATime, ATickRightAfterALateReportWaitsForItsText) {
+  // Texts take 39 s on this network: the alert holds the tick of 40 s until
+  // about 77 s, that late report's text is still out at the tick of 80 s,
+  // which waits for its +CMGS rather than send into the busy modem.
+  Bench bench;
+  textingModem(bench, seconds(39));
+  const auto run = bench.run(
+      [] {
+        trackerWithPosition();
+        runUntil(seconds(38));
+        (void)sendSms();
+        runUntil(seconds(130));
+      },
+      seconds(130));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  std::vector<Time> texts;
+  const std::string sent = run.sent(kModem);
+  for (size_t at = sent.find("AT+CMGF=1\r"); at != std::string::npos; at = sent.find("AT+CMGF=1\r", at + 1)) {
+    texts.push_back(run.sentStartAt(kModem, "AT+CMGF=1\r", at));
+  }
+  // The alert, the late report, its closing text mode, the next report.
+  ASSERT_GE(texts.size(), 4U) << sent;
+  const Time lateReportText = run.sentAt(kModem, "\x1A", sent.find("12.345678"));
+  EXPECT_GT(texts[3], lateReportText + seconds(39));
+  EXPECT_LT(texts[3], lateReportText + seconds(39) + milliseconds(100));
 }
 
 TEST(OneScriptAtATime, AnEmergencyPressDuringAnAlertIsDialledAfterIt) {
