@@ -96,6 +96,11 @@ void Int_PressControl() {
   } else if (callStatusFlag == 1) {
     sendUartString(UART0_BASE, "answerCall\n");
     answerCall();
+    if (callStatusFlag == 0) {
+      // The caller had just given up: the press still reaches someone.
+      sendUartString(UART0_BASE, "making call\n");
+      makeCall();
+    }
   }
   // Cleared only now: presses and bounces during the call raise nothing.
   GPIOIntClear(GPIO_PORTF_BASE, GPIO_INT_PIN_4);

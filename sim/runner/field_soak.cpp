@@ -17,6 +17,9 @@ constexpr Time kPressWindow = seconds(900);
 // After the network's return or a reboot the modem registers again (up to
 // 60 s) before it can send: the windows till then are the outage's.
 constexpr Time kNetworkBack = seconds(90);
+// A call's NO CARRIER reaches the chip a few ms after the network ends it:
+// a tick in between still finds the call.
+constexpr Time kCallEndSeen = seconds(1);
 const char* const kStranger = "+14155550100";
 
 // Whole seconds in [low, high], from the plan's own generator, so a seed
@@ -212,7 +215,7 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
   for (Time from = kReportPeriod; from + kReportPeriod <= end; from += kReportPeriod) {
     const Time to = from + kReportPeriod;
     const bool inCall = std::any_of(log.calls.begin(), log.calls.end(), [&](const peers::ModemLog::Call& call) {
-      return call.start < to && (call.end == kNever ? end : call.end) > from;
+      return call.start < to && (call.end == kNever ? end : call.end + kCallEndSeen) > from;
     });
     if (inCall) {
       continue;
@@ -241,9 +244,12 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
       const Time set = std::min(console.find("Set Circle Size", command.at, command.at + kRadiusAnswer),
                                 console.find("CIRCLESETSUCCES", command.at, command.at + kRadiusAnswer));
       const bool down = networkDown(command.at, command.at + kRadiusAnswer);
-      fetches.push_back({{"at", inSeconds(command.at)}, {"network_up", !down}, {"got", set != kNever}});
-      asked += !down;
-      got += !down && set != kNever;
+      // An emergency press cuts the request short: it is not owed.
+      const bool gaveWay = console.find("given way to the button", command.at, command.at + kRadiusAnswer) != kNever;
+      fetches.push_back(
+          {{"at", inSeconds(command.at)}, {"network_up", !down}, {"gave_way", gaveWay}, {"got", set != kNever}});
+      asked += !down && !gaveWay;
+      got += !down && !gaveWay && set != kNever;
       firstRadius = std::min(firstRadius, set);
     }
   }

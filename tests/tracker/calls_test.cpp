@@ -108,16 +108,21 @@ TEST(Calls, APressWhileRingingAnswersOnce) {
   EXPECT_EQ(console.find("answerCall", console.find("callStatusFlag : 2")), std::string::npos);
   EXPECT_EQ(run.interrupts(INT_GPIOF).size(), 2U);
 
-  // A modem that does not answer the ATA had no call to answer (the caller
-  // gave up unseen, or it restarted): idle again, blue off, not a call that
-  // never ends.
+  // A modem whose ATA gets NO CARRIER had no call to answer (the caller gave
+  // up as the wearer pressed, or it restarted): not a call that never ends,
+  // and the press is not lost either: it calls the caretaker.
   Bench silent;
-  silent.uart(kModem).send(milliseconds(500), "\r\nRING\r\n").reply("AT\r\n", "\r\nOK\r\n", milliseconds(20));
+  silent.uart(kModem)
+      .send(milliseconds(500), "\r\nRING\r\n")
+      .reply("AT\r\n", "\r\nOK\r\n", milliseconds(20))
+      .reply("ATA\r\n", "\r\nNO CARRIER\r\n", milliseconds(20));
   silent.press(PF4, seconds(3), milliseconds(200));
   const auto unanswered = silent.run(bringUp, seconds(7));
-  EXPECT_NE(unanswered.sent(kConsole).find("no call to answer\ncallStatusFlag : 0\n"), std::string::npos)
+  EXPECT_NE(unanswered.sent(kConsole).find("no call to answer\ncallStatusFlag : 0\nmaking call\n"), std::string::npos)
       << unanswered.sent(kConsole);
-  EXPECT_EQ(unanswered.pinLevel(PF2, seconds(6)), 0);
+  const std::string lines = unanswered.sent(kModem);
+  EXPECT_LT(lines.find("ATA\r\n"), lines.find(kDial)) << lines;
+  EXPECT_NE(lines.find(kDial), std::string::npos) << lines;
 }
 
 TEST(Calls, RingDuringAnAnsweredCallLetsTheNextPressAnswerAgain) {
