@@ -324,12 +324,16 @@ TEST(OneScriptAtATime, AReportTickDuringAnAlertWaitsForItsEnd) {
   EXPECT_GT(run.notes()[0].first, reports[1] + seconds(4));
 }
 
-TEST(OneScriptAtATime, ATickRightAfterALateReportWaitsForItsText) {
+// The network's result to a text: taken, or refused as session 34's module
+// refused one.
+class LateReport : public testing::TestWithParam<std::string> {};
+
+TEST_P(LateReport, ATickRightAfterItWaitsForItsTextsResult) {
   // Texts take 39 s on this network: the alert holds the tick of 40 s until
   // about 77 s, that late report's text is still out at the tick of 80 s,
-  // which waits for its +CMGS rather than send into the busy modem.
+  // which waits for its result rather than send into the busy modem.
   Bench bench;
-  textingModem(bench, seconds(39));
+  textingModem(bench, seconds(39), GetParam());
   const auto run = bench.run(
       [] {
         trackerWithPosition();
@@ -350,6 +354,8 @@ TEST(OneScriptAtATime, ATickRightAfterALateReportWaitsForItsText) {
   EXPECT_GT(texts[3], lateReportText + seconds(39));
   EXPECT_LT(texts[3], lateReportText + seconds(39) + milliseconds(100));
 }
+
+INSTANTIATE_TEST_SUITE_P(Results, LateReport, testing::Values(kTextTaken, "\r\n+CMS ERROR: 302\r\n"));
 
 TEST(OneScriptAtATime, AnEmergencyPressDuringAnAlertIsDialledAfterIt) {
   Bench bench;

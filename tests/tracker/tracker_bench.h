@@ -60,17 +60,20 @@ inline void answeringModem(Bench& bench, Time answerAfter, Time hangUpAt) {
   bench.uart(kModem).send(hangUpAt, "\r\nNO CARRIER\r\n");
 }
 
+inline const std::string kTextTaken = "\r\n+CMGS: 12\r\n\r\nOK\r\n";
+
 // A modem's answers to a text: OK to text mode, the prompt to the send
-// command (its CR), the network's +CMGS a network time after the Ctrl-Z.
-inline UartPeer& textReplies(UartPeer& modem, Time network) {
+// command (its CR), the network's result (+CMGS) a network time after the
+// Ctrl-Z.
+inline UartPeer& textReplies(UartPeer& modem, Time network, const std::string& result = kTextTaken) {
   return modem.reply("AT+CMGF=1\r", "\r\nOK\r\n", milliseconds(20))
       .reply(std::string("AT + CMGS = \"") + tracker::settings::kCaretakerNumber + "\"\r", "\r\n> ", milliseconds(50))
-      .reply("\x1A", "\r\n+CMGS: 12\r\n\r\nOK\r\n", network);
+      .reply("\x1A", result, network);
 }
 
 // A modem that takes a text, AT answered first.
-inline void textingModem(Bench& bench, Time network) {
-  textReplies(bench.uart(kModem), network).reply("AT\r\n", "\r\nOK\r\n", milliseconds(20));
+inline void textingModem(Bench& bench, Time network, const std::string& result = kTextTaken) {
+  textReplies(bench.uart(kModem), network, result).reply("AT\r\n", "\r\nOK\r\n", milliseconds(20));
 }
 
 // A modem for the HTTP scripts and texts: OK to each line, DOWNLOAD to HTTPDATA, the
