@@ -4,6 +4,10 @@
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]
 //   tracker_run --scenario FILE --out FOLDER [--image ELF]
+//   tracker_run --help
+//
+// Status 0: the run ended well; 1: a fault; 2: a wrong option or scenario
+// (nothing run, nothing written).
 //
 // The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
 // back, twice, with a GPS receiver on UART2 (first fix after 5 s, a few
@@ -24,12 +28,14 @@
 //             ARM image whatever firmware the scenario names.
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <map>
+#include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "boards/startup/vector_table.h"
 #include "platform/hw.h"
@@ -72,58 +78,126 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
   return result.outcome.ok() ? 0 : 1;
 }
 
+// HOST:PORT, the port a number from 1 to 65535.
+std::string hostAndPort(const std::string& text) {
+  const size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon == 0) {
+    return "HOST:PORT is needed";
+  }
+  const std::string port = text.substr(colon + 1);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoul(port) == 0 || std::stoul(port) > 65535) {
+    return "the port must be a number from 1 to 65535";
+  }
+  return {};
+}
+
+// A file the run may write: not a folder, in a folder that exists.
+std::string writableFile(const std::string& path) {
+  const std::filesystem::path file(path);
+  if (std::filesystem::is_directory(file)) {
+    return "a file is needed, not a folder: " + path;
+  }
+  const std::filesystem::path parent = file.parent_path().empty() ? "." : file.parent_path();
+  return std::filesystem::is_directory(parent) ? std::string() : "no such folder: " + parent.string();
+}
+
+// The output folder: a folder or nothing yet, in a folder that exists.
+std::string outputFolder(const std::string& path) {
+  const std::filesystem::path folder(path);
+  if (std::filesystem::exists(folder) && !std::filesystem::is_directory(folder)) {
+    return "a folder is needed, and this is a file: " + path;
+  }
+  const std::filesystem::path parent = folder.parent_path().empty() ? "." : folder.parent_path();
+  return std::filesystem::is_directory(parent) ? std::string() : "no such folder: " + parent.string();
+}
+
+std::string outsideTheRun(double at, double length) {
+  char text[96];
+  std::snprintf(text, sizeof text, "%g s is not inside the run of %g s", at, length);
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace sim;
-  if (argc > 1 && (std::string(argv[1]) == "--scenario" || std::string(argv[1]) == "--out")) {
-    std::map<std::string, std::string> options;
-    for (int index = 1; index + 1 < argc; index += 2) {
-      options[argv[index]] = argv[index + 1];
-    }
-    if (argc % 2 == 0 || options.count("--scenario") == 0 || options.count("--out") == 0 ||
-        options.size() != 2 + options.count("--image")) {
-      std::fprintf(stderr, "usage: tracker_run --scenario FILE --out FOLDER [--image ELF]\n");
-      return 2;
-    }
-    return runScenarioFile(options["--scenario"], options["--out"], options["--image"]);
-  }
-  Time end = seconds(45);
-  bool timeline = false;
-  Bench bench;
-  bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
-  peers::PulseSensor(72).noise(40, 1).attach(bench);
-  std::string radius = "250";
+  CLI::App app("Runs the tracker firmware on the simulated board (or its ARM image on the emulated board) in a\n"
+               "world of a GPS receiver, a pulse sensor and a SIM900 with the caretaker's phone, and prints\n"
+               "what a bench would see; or runs a scenario file.",
+               "tracker_run");
+  double length = 45;
+  std::vector<double> presses;
+  std::vector<double> rings;
+  int radius = 250;
   std::string server;
   std::string image;
   std::string vcd;
-  peers::CaretakerPhone phone;
-  for (int index = 1; index < argc; ++index) {
-    const std::string option = argv[index];
-    const bool hasValue = index + 1 < argc;
-    if (option == "--seconds" && hasValue) {
-      end = seconds(std::strtoull(argv[++index], nullptr, 10));
-    } else if (option == "--press" && hasValue) {
-      bench.press(PF4, seconds(std::strtoull(argv[++index], nullptr, 10)), milliseconds(300), 3);
-    } else if (option == "--ring" && hasValue) {
-      phone.calls.push_back({seconds(std::strtoull(argv[++index], nullptr, 10)), seconds(20), seconds(15)});
-    } else if (option == "--radius" && hasValue) {
-      radius = argv[++index];
-    } else if (option == "--server" && hasValue) {
-      server = argv[++index];
-    } else if (option == "--image" && hasValue) {
-      image = argv[++index];
-    } else if (option == "--vcd" && hasValue) {
-      vcd = argv[++index];
-    } else if (option == "--timeline") {
-      timeline = true;
-    } else {
-      std::fprintf(stderr,
-                   "usage: tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M] "
-                   "[--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]\n"
-                   "       tracker_run --scenario FILE --out FOLDER [--image ELF]\n");
-      return 2;
+  bool timeline = false;
+  std::string scenarioFile;
+  std::string out;
+  auto* lengthOption = app.add_option("--seconds", length, "virtual seconds to run")
+                           ->check(CLI::Range(0.001, 1e6))
+                           ->capture_default_str();
+  auto* pressOption = app.add_option("--press", presses, "the emergency button pressed at S seconds, for 300 ms (repeatable)")
+                          ->check(CLI::NonNegativeNumber)
+                          ->allow_extra_args(false);
+  auto* ringOption = app.add_option("--ring", rings,
+                                    "the caretaker calls at S seconds: 20 s of ringing, 15 s of talk (repeatable)")
+                         ->check(CLI::NonNegativeNumber)
+                         ->allow_extra_args(false);
+  auto* radiusOption = app.add_option("--radius", radius, "the radius in metres the bench's server answers")
+                           ->check(CLI::Range(1, 9999))
+                           ->capture_default_str();
+  auto* serverOption = app.add_option("--server", server, "HOST:PORT of a real report server for the modem's HTTP")
+                           ->check(CLI::Validator(hostAndPort, "HOST:PORT"));
+  app.add_option("--image", image, "run this ARM image (ELF) on the emulated board instead of the host build")
+      ->check(CLI::ExistingFile);
+  auto* vcdOption = app.add_option("--vcd", vcd, "write the LEDs, the button and the UART lines as a waveform (VCD)")
+                        ->check(CLI::Validator(writableFile, "FILE"));
+  auto* timelineOption = app.add_flag("--timeline", timeline, "print the whole timeline instead of the summary");
+  auto* scenarioOption =
+      app.add_option("--scenario", scenarioFile, "run this scenario file (with --out)")->check(CLI::ExistingFile);
+  auto* outOption = app.add_option("--out", out, "the folder for a scenario's outputs")
+                        ->check(CLI::Validator(outputFolder, "FOLDER"));
+  scenarioOption->needs(outOption);
+  outOption->needs(scenarioOption);
+  for (auto* direct : {lengthOption, pressOption, ringOption, radiusOption, serverOption, vcdOption, timelineOption}) {
+    scenarioOption->excludes(direct);
+  }
+  try {
+    app.parse(argc, argv);
+    for (const double at : presses) {
+      if (at >= length) {
+        throw CLI::ValidationError("--press", outsideTheRun(at, length));
+      }
     }
+    for (const double at : rings) {
+      if (at >= length) {
+        throw CLI::ValidationError("--ring", outsideTheRun(at, length));
+      }
+    }
+  } catch (const CLI::CallForHelp& help) {
+    return app.exit(help);
+  } catch (const CLI::ParseError& error) {
+    std::fprintf(stderr, "tracker_run: %s\n", error.what());
+    std::fprintf(stderr, "Run with --help for the options.\n");
+    return 2;
+  }
+  if (!scenarioFile.empty()) {
+    return runScenarioFile(scenarioFile, out, image);
+  }
+  const auto toTime = [](double at) { return static_cast<Time>(std::llround(at * 1e6)) * microseconds(1); };
+  const Time end = toTime(length);
+  Bench bench;
+  bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
+  peers::PulseSensor(72).noise(40, 1).attach(bench);
+  peers::CaretakerPhone phone;
+  for (const double at : presses) {
+    bench.press(PF4, toTime(at), milliseconds(300), 3);
+  }
+  for (const double at : rings) {
+    phone.calls.push_back({toTime(at), seconds(20), seconds(15)});
   }
   const peers::Position home{41.015137, 28.979530};
   const peers::Position away{home.latitude + 500 / (60 * 1.1515 * 1.609344 * 1000), home.longitude};
@@ -137,7 +211,7 @@ int main(int argc, char** argv) {
     modem.httpServer(server.substr(0, colon), std::atoi(server.c_str() + colon + 1));
   } else {
     modem.http([radius](const peers::HttpRequest& request) {
-      return peers::HttpResponse{200, request.method == "GET" ? "@" + radius + "$" : "OK\n"};
+      return peers::HttpResponse{200, request.method == "GET" ? "@" + std::to_string(radius) + "$" : "OK\n"};
     });
   }
   modem.attach(bench);

@@ -128,20 +128,69 @@ TEST(ScenarioFile, NanAndInfinityAreNoNumbersAndErrorsAreOnePrintableLine) {
   }
 }
 
+// tracker_run with these arguments: its exit status, and what it printed
+// on stdout and stderr.
+std::pair<int, std::string> trackerRun(const std::string& arguments) {
+  const std::string command = std::string(TRACKER_RUN_PATH) + " " + arguments + " 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  std::string output;
+  char line[256];
+  while (pipe != nullptr && std::fgets(line, sizeof line, pipe) != nullptr) {
+    output += line;
+  }
+  const int status = pipe == nullptr ? -1 : pclose(pipe);
+  return {WEXITSTATUS(status), output};
+}
+
+TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
+  const std::filesystem::path folder = temporaryFolder();
+  const std::string scenario = std::string(SCENARIOS_DIR) + "/sos-call.toml";
+  std::ofstream(folder / "a-file") << "x";
+  const std::vector<std::pair<std::string, std::string>> wrong = {
+      {"--seconds -5", "--seconds"},
+      {"--seconds abc", "--seconds"},
+      {"--seconds 2 --press 3.5", "--press: 3.5 s is not inside the run of 2 s"},
+      {"--ring -1", "--ring"},
+      {"--radius abc", "--radius"},
+      {"--radius 0", "--radius"},
+      {"--server nohost", "--server: HOST:PORT is needed"},
+      {"--server host:70000", "--server: the port must be a number from 1 to 65535"},
+      {"--vcd /nonexistent/dir/x.vcd", "--vcd: no such folder: /nonexistent/dir"},
+      {"--image /nonexistent.elf", "--image"},
+      {"--bogus", "--bogus"},
+      {"--scenario " + scenario, "--scenario requires --out"},
+      {"--scenario " + scenario + " --out " + (folder / "a-file").string(), "--out: a folder is needed"},
+      {"--scenario " + scenario + " --out " + (folder / "o").string() + " --seconds 4", "excludes"},
+  };
+  for (const auto& [arguments, named] : wrong) {
+    const auto [status, output] = trackerRun(arguments);
+    EXPECT_EQ(status, 2) << arguments;
+    EXPECT_NE(output.find(named), std::string::npos) << arguments << ": " << output;
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "o"));
+  // Help: each option with its meaning and default, status 0.
+  const auto [helpStatus, help] = trackerRun("--help");
+  EXPECT_EQ(helpStatus, 0);
+  for (const char* text : {"--seconds", "=45", "--press", "--ring", "--radius", "=250", "--server", "--image", "--vcd",
+                           "--timeline", "--scenario", "--out"}) {
+    EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
+  }
+  // A fractional press is kept as given: the button's interrupt at 1.5 s,
+  // not at 1 s.
+  const auto [status, output] = trackerRun("--seconds 2 --press 1.5 --timeline");
+  EXPECT_EQ(status, 0);
+  const size_t press = output.find(" interrupt 46 enter");
+  ASSERT_NE(press, std::string::npos);
+  EXPECT_EQ(output.substr(output.rfind('\n', press) + 1, 4), "1.50") << output.substr(output.rfind('\n', press) + 1, 40);
+  std::filesystem::remove_all(folder);
+}
+
 TEST(ScenarioFile, TrackerRunRefusesABadFileAndRunsNothing) {
   const std::filesystem::path folder = temporaryFolder();
   std::ofstream(folder / "bad.toml") << "[run]\nseconds = 10\n[button]\npresses = [\"soon\"]\n";
-  const std::string command = std::string(TRACKER_RUN_PATH) + " --scenario " + (folder / "bad.toml").string() +
-                              " --out " + (folder / "out").string() + " 2>&1";
-  std::FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char line[256];
-  while (std::fgets(line, sizeof line, pipe) != nullptr) {
-    output += line;
-  }
-  const int status = pclose(pipe);
-  EXPECT_EQ(WEXITSTATUS(status), 2);
+  const auto [status, output] =
+      trackerRun("--scenario " + (folder / "bad.toml").string() + " --out " + (folder / "out").string());
+  EXPECT_EQ(status, 2);
   EXPECT_EQ(output, "tracker_run: " + (folder / "bad.toml").string() +
                         ":4: button.presses: a number of seconds from 0 is needed\n");
   EXPECT_FALSE(std::filesystem::exists(folder / "out"));
