@@ -248,7 +248,7 @@ constexpr unsigned kQuietChecks = 25;
 void awaitQuietLine() {
   for (unsigned checks = 0; checks < kQuietChecks; ++checks) {
     const uint32_t seen = charactersSeen;
-    (void)awaitModem(kQuietTime, [] { return false; });
+    waitTakingModemLines(kQuietTime);
     if (charactersSeen == seen) {
       break;
     }

@@ -167,14 +167,11 @@ int main(int argc, char** argv) {
   }
   try {
     app.parse(argc, argv);
-    for (const double at : presses) {
-      if (at >= length) {
-        throw CLI::ValidationError("--press", outsideTheRun(at, length));
-      }
-    }
-    for (const double at : rings) {
-      if (at >= length) {
-        throw CLI::ValidationError("--ring", outsideTheRun(at, length));
+    for (const auto& [name, times] : {std::pair{"--press", &presses}, std::pair{"--ring", &rings}}) {
+      for (const double at : *times) {
+        if (at >= length) {
+          throw CLI::ValidationError(name, outsideTheRun(at, length));
+        }
       }
     }
   } catch (const CLI::CallForHelp& help) {
