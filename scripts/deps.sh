@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake g++ make python3 pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib
           binutils-arm-none-eabi
-          libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libunicorn-dev libelf-dev libtomlplusplus-dev libcli11-dev
+          libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libelf-dev libtomlplusplus-dev libcli11-dev
           chromium chromium-driver sigrok-cli clang libclang-rt-dev)
 
 missing=()
@@ -15,15 +15,17 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-
-if [ "$(id -u)" -eq 0 ]; then
-  echo "installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-else
-  echo "missing packages; install them with:" >&2
-  echo "  sudo apt-get install -y ${missing[*]}" >&2
-  exit 1
+if [ ${#missing[@]} -gt 0 ]; then
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  else
+    echo "missing packages; install them with:" >&2
+    echo "  sudo apt-get install -y ${missing[*]}" >&2
+    exit 1
+  fi
 fi
+
+"$(dirname "$0")/unicorn.sh"

@@ -17,6 +17,10 @@
 
 #include "sim/board.h"
 
+// Unicorn 2.0 looks for translated code to drop on every store to RAM; 2.1
+// skips that for memory mapped without execute permission.
+static_assert(UC_API_MAJOR > 2 || (UC_API_MAJOR == 2 && UC_API_MINOR >= 1), "the emulated board needs Unicorn 2.1");
+
 namespace sim {
 
 namespace {
