@@ -315,7 +315,7 @@ unsigned Board::activeVector() const {
   return activeStack_.empty() ? 0 : activeStack_.back() + reg::core::kFirstDeviceVector;
 }
 
-int Board::preemptingInterrupt() const {
+int Board::highestPreempting() const {
   const unsigned running = activeStack_.empty() ? 256U : priority_[activeStack_.back()];
   int best = -1;
   unsigned bestPriority = 256;

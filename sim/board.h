@@ -386,7 +386,12 @@ class Board {
   void watchPolling(uint32_t address, uint32_t value);
   void skipToNextEvent();
   // The device interrupt that would be taken next, ignoring PRIMASK, or -1.
-  int preemptingInterrupt() const;
+  // Most calls find nothing pending: decided without the priority search.
+  int preemptingInterrupt() const {
+    const bool requested = ((pending_[0] & enabled_[0]) | (pending_[1] & enabled_[1]) | (pending_[2] & enabled_[2])) != 0;
+    return requested ? highestPreempting() : -1;
+  }
+  int highestPreempting() const;
   void takeInterrupts();
   void enter(unsigned deviceInterrupt);
   [[noreturn]] void finish();

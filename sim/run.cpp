@@ -1,5 +1,6 @@
 // Each run in a process of its own: the firmware's module-level state starts
 // from its initial values every time, whatever ran before in the test binary.
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,13 +37,15 @@ void serialize(const Timeline& timeline, int descriptor) {
   const uint64_t records = timeline.records.size();
   writeAll(descriptor, &records, sizeof records);
   writeAll(descriptor, timeline.records.data(), records * sizeof(Record));
+  // The texts in one piece: two writes a text cost more than the run's end.
   const uint64_t texts = timeline.texts.size();
-  writeAll(descriptor, &texts, sizeof texts);
+  std::string packed(reinterpret_cast<const char*>(&texts), sizeof texts);
   for (const std::string& text : timeline.texts) {
     const uint64_t length = text.size();
-    writeAll(descriptor, &length, sizeof length);
-    writeAll(descriptor, text.data(), length);
+    packed.append(reinterpret_cast<const char*>(&length), sizeof length);
+    packed.append(text);
   }
+  writeAll(descriptor, packed.data(), packed.size());
 }
 
 bool take(const std::string& bytes, size_t& position, void* out, size_t size) {
@@ -139,6 +142,9 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
   if (pipe(channel) != 0) {
     return Outcome({}, std::string("pipe failed: ") + std::strerror(errno));
   }
+  // A long run's timeline is megabytes: fewer, larger transfers (the
+  // default 64 KB when the system refuses).
+  fcntl(channel[1], F_SETPIPE_SZ, 1 << 20);
   const pid_t child = fork();
   if (child < 0) {
     close(channel[0]);
@@ -162,16 +168,16 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
   }
   close(channel[1]);
   std::string bytes;
-  char buffer[65536];
+  std::vector<char> buffer(1 << 20);
   for (;;) {
-    const ssize_t count = read(channel[0], buffer, sizeof buffer);
+    const ssize_t count = read(channel[0], buffer.data(), buffer.size());
     if (count < 0 && errno == EINTR) {
       continue;
     }
     if (count <= 0) {
       break;
     }
-    bytes.append(buffer, static_cast<size_t>(count));
+    bytes.append(buffer.data(), static_cast<size_t>(count));
   }
   close(channel[0]);
   int status = 0;

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <array>
 #include <map>
 #include <optional>
 #include <unordered_map>
@@ -37,6 +38,8 @@ constexpr uint32_t kFpca = 1U << 2;
 constexpr uint16_t kWfi = 0xBF30;
 constexpr uint16_t kBranchToSelf = 0xE7FE;
 constexpr uint32_t kStackPaint = 0x5A5AA5A5;
+constexpr unsigned kBasicFrameWords = 8;
+constexpr unsigned kFrameWords = 26;  // with s0-s15, FPSCR and the reserved word
 
 std::string hex(uint64_t value) {
   char text[24];
@@ -423,6 +426,28 @@ bool Emulator::usesFpu(uint32_t address, uint32_t size) {
   return found;
 }
 
+// The registers an exception frame holds, each with its word of the frame:
+// r0-r3, r12, lr (then the return address and xPSR), and with the FP state
+// s0-s15 and FPSCR. The count of them.
+unsigned framedRegisters(bool floating, std::array<int, kFrameWords>& registers, std::array<void*, kFrameWords>& values,
+                         std::array<uint32_t, kFrameWords>& frame) {
+  constexpr int kCore[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_R12, UC_ARM_REG_LR};
+  unsigned count = 0;
+  for (unsigned index = 0; index < 6; ++index, ++count) {
+    registers[count] = kCore[index];
+    values[count] = &frame[index];
+  }
+  if (floating) {
+    for (unsigned index = 0; index < 16; ++index, ++count) {
+      registers[count] = UC_ARM_REG_S0 + static_cast<int>(index);
+      values[count] = &frame[8 + index];
+    }
+    registers[count] = UC_ARM_REG_FPSCR;
+    values[count++] = &frame[24];
+  }
+  return count;
+}
+
 void Emulator::deliver(unsigned deviceInterrupt, uint32_t returnAddress) {
   flushCycles();
   const unsigned vector = deviceInterrupt + 16;
@@ -430,29 +455,33 @@ void Emulator::deliver(unsigned deviceInterrupt, uint32_t returnAddress) {
   if (handler == 0) {
     fault("interrupt " + std::to_string(vector) + " taken with no handler in its vector table entry");
   }
-  const uint32_t control = reg(UC_ARM_REG_CONTROL);
-  const bool floating = (control & kFpca) != 0;
-  const uint32_t xpsr = reg(UC_ARM_REG_XPSR);
-  const uint32_t sp = reg(UC_ARM_REG_SP);
+  // The frame's registers in one batch and the frame in one write: each
+  // call into the emulator costs more than the work it does.
+  std::array<uint32_t, kFrameWords> frame{};
+  std::array<int, kFrameWords> registers{};
+  std::array<void*, kFrameWords> values{};
+  const int control = 0, xpsrAt = 1, spAt = 2;
+  uint32_t state[3] = {};
+  const int stateRegisters[3] = {UC_ARM_REG_CONTROL, UC_ARM_REG_XPSR, UC_ARM_REG_SP};
+  void* stateValues[3] = {&state[0], &state[1], &state[2]};
+  uc_reg_read_batch(uc_, const_cast<int*>(stateRegisters), stateValues, 3);
+  const bool floating = (state[control] & kFpca) != 0;
+  const uint32_t xpsr = state[xpsrAt];
+  const uint32_t sp = state[spAt];
   const bool realign = (sp & 4U) != 0;
-  const uint32_t frameBytes = floating ? 26 * 4 : 8 * 4;
-  const uint32_t base = sp - (realign ? 4 : 0) - frameBytes;
-  const int saved[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_R12, UC_ARM_REG_LR};
-  for (unsigned index = 0; index < 6; ++index) {
-    setWord(base + 4 * index, reg(saved[index]));
-  }
-  setWord(base + 24, returnAddress & ~1U);
-  setWord(base + 28, (xpsr & ~(1U << 9)) | (realign ? 1U << 9 : 0U) | (1U << 24));
-  if (floating) {
-    for (unsigned index = 0; index < 16; ++index) {
-      setWord(base + 32 + 4 * index, reg(UC_ARM_REG_S0 + static_cast<int>(index)));
-    }
-    setWord(base + 96, reg(UC_ARM_REG_FPSCR));
+  const unsigned words = floating ? kFrameWords : kBasicFrameWords;
+  const uint32_t base = sp - (realign ? 4 : 0) - words * 4;
+  const unsigned saved = framedRegisters(floating, registers, values, frame);
+  uc_reg_read_batch(uc_, registers.data(), values.data(), static_cast<int>(saved));
+  frame[6] = returnAddress & ~1U;
+  frame[7] = (xpsr & ~(1U << 9)) | (realign ? 1U << 9 : 0U) | (1U << 24);
+  if (uc_mem_write(uc_, base, frame.data(), words * 4) != UC_ERR_OK) {
+    fault("stack frame at " + hex(base) + " lies outside the SRAM: the stack overflowed");
   }
   setReg(UC_ARM_REG_SP, base);
   const bool fromThread = (xpsr & 0x1FFU) == 0;
   setReg(UC_ARM_REG_LR, 0xFFFFFFE1U | (floating ? 0U : 0x10U) | (fromThread ? 0x8U : 0U));
-  setReg(UC_ARM_REG_CONTROL, control & ~kFpca);
+  setReg(UC_ARM_REG_CONTROL, state[control] & ~kFpca);
   setReg(UC_ARM_REG_XPSR, (xpsr & 0xF8000000U) | (1U << 24) | vector);
   setReg(UC_ARM_REG_APSR_NZCV, reg(UC_ARM_REG_APSR_NZCV));
   setReg(UC_ARM_REG_PC, handler | 1U);
@@ -465,19 +494,18 @@ void Emulator::exceptionReturn() {
   const uint32_t excReturn = reg(UC_ARM_REG_PC) | 1U;
   const bool floating = (excReturn & 0x10U) == 0;
   const uint32_t sp = reg(UC_ARM_REG_SP);
-  const int restored[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_R12, UC_ARM_REG_LR};
-  for (unsigned index = 0; index < 6; ++index) {
-    setReg(restored[index], word(sp + 4 * index));
+  const unsigned words = floating ? kFrameWords : kBasicFrameWords;
+  std::array<uint32_t, kFrameWords> frame{};
+  std::array<int, kFrameWords> registers{};
+  std::array<void*, kFrameWords> values{};
+  if (uc_mem_read(uc_, sp, frame.data(), words * 4) != UC_ERR_OK) {
+    fault("read of " + hex(sp) + " failed");
   }
-  const uint32_t returnAddress = word(sp + 24);
-  const uint32_t xpsr = word(sp + 28);
-  if (floating) {
-    for (unsigned index = 0; index < 16; ++index) {
-      setReg(UC_ARM_REG_S0 + static_cast<int>(index), word(sp + 32 + 4 * index));
-    }
-    setReg(UC_ARM_REG_FPSCR, word(sp + 96));
-  }
-  const uint32_t frameBytes = floating ? 26 * 4 : 8 * 4;
+  const unsigned restored = framedRegisters(floating, registers, values, frame);
+  uc_reg_write_batch(uc_, registers.data(), values.data(), static_cast<int>(restored));
+  const uint32_t returnAddress = frame[6];
+  const uint32_t xpsr = frame[7];
+  const uint32_t frameBytes = words * 4;
   setReg(UC_ARM_REG_SP, sp + frameBytes + ((xpsr & (1U << 9)) != 0 ? 4 : 0));
   const uint32_t control = reg(UC_ARM_REG_CONTROL);
   setReg(UC_ARM_REG_CONTROL, floating ? control | kFpca : control & ~kFpca);
