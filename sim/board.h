@@ -259,6 +259,11 @@ class UartLine final : public EventTarget {
     uint32_t rate;
   };
   std::deque<Burst> bursts_;
+  // The scripted sends in time order, each scheduled when the one before
+  // it is taken: a day's GPS script would otherwise fill the event queue.
+  std::vector<unsigned> sendsInOrder_;
+  uint64_t sendsFirstOrder_ = 0;
+  void scheduleSend(size_t position);
   bool startScheduled_ = false;
   Time lineFree_ = 0;
 };
@@ -311,6 +316,16 @@ class Board {
   Time cycleTime() const { return cycle_; }
   void clockChanged(uint32_t hz);
   void schedule(Time when, EventTarget* target, uint32_t kind, uint64_t argument = 0);
+  // A run of events known from the start but scheduled one at a time: their
+  // places among same-time events are taken now, as if all were scheduled.
+  uint64_t reserveOrder(uint64_t count) {
+    const uint64_t first = order_;
+    order_ += count;
+    return first;
+  }
+  void scheduleReserved(Time when, uint64_t order, EventTarget* target, uint32_t kind, uint64_t argument = 0) {
+    events_.push(Event{when < now_ ? now_ : when, order, target, kind, argument});
+  }
   // Something changed that a polling loop may be waiting for.
   void markActivity() { activity_ = true; }
 

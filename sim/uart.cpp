@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -325,11 +326,23 @@ UartLine::UartLine(Board& board, Uart& uart, const UartPeer& script)
     : board_(board), uart_(uart), script_(script), ruleActive_(script.rules.size(), true) {}
 
 void UartLine::start() {
-  for (unsigned index = 0; index < script_.sends.size(); ++index) {
-    board_.schedule(script_.sends[index].at, this, kScriptedSend, index);
+  sendsInOrder_.resize(script_.sends.size());
+  for (unsigned index = 0; index < sendsInOrder_.size(); ++index) {
+    sendsInOrder_[index] = index;
   }
+  std::stable_sort(sendsInOrder_.begin(), sendsInOrder_.end(),
+                   [&](unsigned a, unsigned b) { return script_.sends[a].at < script_.sends[b].at; });
+  sendsFirstOrder_ = board_.reserveOrder(sendsInOrder_.size());
+  scheduleSend(0);
   if (script_.model) {
     board_.schedule(0, this, kDeviceStart);
+  }
+}
+
+void UartLine::scheduleSend(size_t position) {
+  if (position < sendsInOrder_.size()) {
+    const unsigned index = sendsInOrder_[position];
+    board_.scheduleReserved(script_.sends[index].at, sendsFirstOrder_ + index, this, kScriptedSend, position);
   }
 }
 
@@ -378,7 +391,8 @@ void UartLine::pump() {
 void UartLine::onEvent(uint32_t kind, uint64_t argument) {
   switch (kind) {
     case kScriptedSend:
-      send(board_.now(), script_.sends[argument].bytes);
+      scheduleSend(argument + 1);
+      send(board_.now(), script_.sends[sendsInOrder_[argument]].bytes);
       return;
     case kStartByte: {
       startScheduled_ = false;
