@@ -22,11 +22,12 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/state/lists/partial" "$work/cache/archives/partial" "$work/debs"
 
 # The machine's own Debian release entries, as apt itself reads its sources
-# (both file formats): their archive serves the next release too.
+# (both file formats, whether or not its lists were downloaded): their
+# archive serves the next release too.
 . /etc/os-release
 release=${VERSION_CODENAME:?no release name in /etc/os-release}
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
-apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Created-By: Packages' |
+apt-get indextargets --no-release-info --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Created-By: Packages' |
   awk -v release="$release" '$2 == release && $3 == "main" { print $1 }' | sort -u |
   while read -r uri; do
     echo "deb [signed-by=$keyring] $uri $suite main"

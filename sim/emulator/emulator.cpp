@@ -282,6 +282,13 @@ class Emulator {
 };
 
 void Emulator::run() {
+  // The library found at run time, not only the headers built against.
+  unsigned major = 0, minor = 0;
+  uc_version(&major, &minor);
+  if (major < 2 || (major == 2 && minor < 1)) {
+    board_.fault("emulated board: Unicorn " + std::to_string(major) + "." + std::to_string(minor) +
+                 " was loaded; it needs 2.1 (scripts/deps.sh puts it in build/deps/unicorn)");
+  }
   if (uc_open(UC_ARCH_ARM, static_cast<uc_mode>(UC_MODE_THUMB | UC_MODE_MCLASS), &uc_) != UC_ERR_OK ||
       uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_CORTEX_M4) != UC_ERR_OK) {
     board_.fault("emulated board: Unicorn has no Cortex-M4");
