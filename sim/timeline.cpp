@@ -1,14 +1,54 @@
 #include "sim/timeline.h"
 
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
 
 namespace sim {
 
+namespace {
+
+void appendNumber(std::string& out, uint64_t value) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, end);
+}
+
+// Seconds with twelve decimals: the picoseconds exactly.
+void appendTime(std::string& out, Time time) {
+  appendNumber(out, time / kPicosecondsPerSecond);
+  char fraction[12];
+  uint64_t rest = time % kPicosecondsPerSecond;
+  for (int index = 11; index >= 0; --index) {
+    fraction[index] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  }
+  out += '.';
+  out.append(fraction, sizeof fraction);
+}
+
+void appendByte(std::string& out, uint16_t value) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  if (value > 0xFF) {
+    char digits[8];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, value, 16);
+    for (char* digit = digits; digit != end; ++digit) {
+      out += static_cast<char>(*digit >= 'a' ? *digit - 'a' + 'A' : *digit);
+    }
+  } else {
+    out += kHex[value >> 4];
+    out += kHex[value & 0xF];
+  }
+  if (value >= 0x20 && value < 0x7F && value != '\'') {
+    out += " '";
+    out += static_cast<char>(value);
+    out += '\'';
+  }
+}
+
+}  // namespace
+
 std::string formatTime(Time time) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%" PRIu64 ".%012" PRIu64, time / kPicosecondsPerSecond,
-                time % kPicosecondsPerSecond);
+  std::string text;
+  appendTime(text, time);
   return text;
 }
 
@@ -17,64 +57,97 @@ std::string pinName(uint8_t unit) {
   return name;
 }
 
-namespace {
-
-std::string byteText(uint16_t value) {
-  char text[24];
-  if (value >= 0x20 && value < 0x7F && value != '\'') {
-    std::snprintf(text, sizeof text, "%02X '%c'", value, value);
-  } else {
-    std::snprintf(text, sizeof text, "%02X", value);
-  }
-  return text;
-}
-
-}  // namespace
-
-std::string Timeline::line(const Record& record) const {
-  const std::string time = formatTime(record.time);
-  const std::string uart = "UART" + std::to_string(record.unit);
+// Appended piece by piece: a long run's text is millions of lines.
+void Timeline::appendLine(std::string& out, const Record& record) const {
+  appendTime(out, record.time);
+  const auto uart = [&] {
+    out += " UART";
+    appendNumber(out, record.unit);
+  };
+  const auto interrupt = [&](const char* what) {
+    out += " interrupt ";
+    appendNumber(out, record.value);
+    out += what;
+  };
   switch (record.kind) {
     case RecordKind::UartSent:
-      return time + " " + uart + " sent " + byteText(record.value) +
-             (record.detail == kSentPinNotRouted ? " pin-not-routed" : "");
+      uart();
+      out += " sent ";
+      appendByte(out, record.value);
+      out += record.detail == kSentPinNotRouted ? " pin-not-routed" : "";
+      return;
     case RecordKind::UartReceived:
-      return time + " " + uart + " received " + byteText(record.value) +
-             (record.detail == kReceivedFramingError ? " framing-error" : "");
+      uart();
+      out += " received ";
+      appendByte(out, record.value);
+      out += record.detail == kReceivedFramingError ? " framing-error" : "";
+      return;
     case RecordKind::UartLost:
-      return time + " " + uart + " lost " + byteText(record.value) +
-             (record.detail == kLostFifoFull       ? " fifo-full"
-              : record.detail == kLostReceiverOff ? " receiver-off"
-                                                  : " pin-not-routed");
+      uart();
+      out += " lost ";
+      appendByte(out, record.value);
+      out += record.detail == kLostFifoFull       ? " fifo-full"
+             : record.detail == kLostReceiverOff ? " receiver-off"
+                                                 : " pin-not-routed";
+      return;
     case RecordKind::Pin:
-      return time + " " + pinName(record.unit) + " " + std::to_string(record.value);
+      out += ' ';
+      out += pinName(record.unit);
+      out += ' ';
+      appendNumber(out, record.value);
+      return;
     case RecordKind::InterruptEnter:
-      return time + " interrupt " + std::to_string(record.value) + " enter";
+      interrupt(" enter");
+      return;
     case RecordKind::InterruptExit:
-      return time + " interrupt " + std::to_string(record.value) + " exit";
+      interrupt(" exit");
+      return;
     case RecordKind::Priority:
-      return time + " interrupt " + std::to_string(record.value) + " priority " + std::to_string(record.detail);
+      interrupt(" priority ");
+      appendNumber(out, record.detail);
+      return;
     case RecordKind::Fault:
-      return time + " fault " + texts.at(record.detail);
+      out += " fault ";
+      out += texts.at(record.detail);
+      return;
     case RecordKind::Note:
-      return time + " note " + texts.at(record.detail);
+      out += " note ";
+      out += texts.at(record.detail);
+      return;
     case RecordKind::Stack:
-      return time + " stack deepest " + std::to_string(record.value) + " of " + std::to_string(record.detail) +
-             " bytes";
+      out += " stack deepest ";
+      appendNumber(out, record.value);
+      out += " of ";
+      appendNumber(out, record.detail);
+      out += " bytes";
+      return;
     case RecordKind::Executed:
-      return time + " executed " + texts.at(record.detail) + " halfwords of code";
+      out += " executed ";
+      out += texts.at(record.detail);
+      out += " halfwords of code";
+      return;
     case RecordKind::Peer:
-      return time + " " + uart + " peer " + texts.at(record.detail);
+      uart();
+      out += " peer ";
+      out += texts.at(record.detail);
+      return;
     case RecordKind::Ended:
-      return time + " end";
+      out += " end";
+      return;
   }
-  return time;
+}
+
+std::string Timeline::line(const Record& record) const {
+  std::string text;
+  appendLine(text, record);
+  return text;
 }
 
 std::string Timeline::text() const {
   std::string all;
+  all.reserve(records.size() * 40);
   for (const Record& record : records) {
-    all += line(record);
+    appendLine(all, record);
     all += '\n';
   }
   return all;

@@ -47,6 +47,7 @@ struct Timeline {
   // One line per record, as the command-line runner prints it.
   [[nodiscard]] std::string text() const;
   [[nodiscard]] std::string line(const Record& record) const;
+  void appendLine(std::string& out, const Record& record) const;
 };
 
 // Port letter and pin of a Pin record's unit: "PF2".

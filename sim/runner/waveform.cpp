@@ -1,6 +1,7 @@
 #include "sim/runner/waveform.h"
 
 #include <algorithm>
+#include <charconv>
 #include <set>
 #include <string>
 
@@ -15,7 +16,7 @@ struct Change {
 };
 
 // One short VCD identifier per signal.
-std::string identifier(unsigned signal) { return std::string(1, static_cast<char>('!' + signal)); }
+char identifier(unsigned signal) { return static_cast<char>('!' + signal); }
 
 // A frame of 8N1 ending at end: the start bit, the data bits from the
 // lowest, the stop bit; the line idles high.
@@ -92,6 +93,17 @@ void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& l
     out << level[signal] << identifier(static_cast<unsigned>(signal)) << "\n";
   }
   out << "$end\n";
+  // Built in a buffer written a megabyte at a time: a long run has millions
+  // of changes, and a stream insertion each costs more than the rest.
+  std::string text;
+  text.reserve((1U << 20) + 64);
+  const auto timestamp = [&text](Time nanoseconds) {
+    char digits[24];
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, nanoseconds);
+    text += '#';
+    text.append(digits, end);
+    text += '\n';
+  };
   Time last = 0;
   for (const Change& change : changes) {
     if (level[change.signal] == change.value) {
@@ -100,12 +112,19 @@ void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& l
     level[change.signal] = change.value;
     const Time nanoseconds = change.at / 1000;
     if (nanoseconds != last) {
-      out << "#" << nanoseconds << "\n";
+      timestamp(nanoseconds);
       last = nanoseconds;
     }
-    out << change.value << identifier(change.signal) << "\n";
+    text += static_cast<char>('0' + change.value);
+    text += identifier(change.signal);
+    text += '\n';
+    if (text.size() >= (1U << 20)) {
+      out.write(text.data(), static_cast<std::streamsize>(text.size()));
+      text.clear();
+    }
   }
-  out << "#" << run.end() / 1000 << "\n";
+  timestamp(run.end() / 1000);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 }  // namespace sim
