@@ -206,6 +206,21 @@ TEST(UartReceive, APeerAtAnotherRateIsMisread) {
   EXPECT_EQ(run.notes().at(0).second, std::to_string(0x100 | 'z'));
 }
 
+// A script is not written in time order (a GPS's odd bytes come after its
+// sentences); its sends still go out in time order, ties as written.
+TEST(UartPeers, ScriptedSendsGoOutInTimeOrder) {
+  Bench bench;
+  bench.uart(4).send(milliseconds(10), "C").send(milliseconds(2), "A").send(milliseconds(2), "B");
+  const auto run = bench.run(
+      [] {
+        clockAt50MHz();
+        uart4At(9600);
+      },
+      milliseconds(30));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  EXPECT_EQ(run.received(4), "ABC");
+}
+
 TEST(UartPeers, ScriptedRepliesAnswerWhatTheChipSent) {
   Bench bench;
   bench.uart(4).reply("AT\r\n", "OK\r\n", milliseconds(3));
