@@ -190,11 +190,6 @@ class Emulator {
     }
     return value;
   }
-  void setWord(uint32_t address, uint32_t value) {
-    if (uc_mem_write(uc_, address, &value, 4) != UC_ERR_OK) {
-      fault("stack frame at " + hex(address) + " lies outside the SRAM: the stack overflowed");
-    }
-  }
   // The PC and its function; in a register access the PC is the start of
   // the block that made it.
   std::string where() {
@@ -350,7 +345,7 @@ void Emulator::run() {
   });
   // Reset: the stack pointer from entry 0, the reset handler from entry 1.
   setReg(UC_ARM_REG_SP, stackTop);
-  // The begin address keeps its Thumb bit: without it Unicorn 2.0.1 decodes
+  // The begin address keeps its Thumb bit: without it Unicorn decodes
   // the first instruction as ARM and stops.
   const uint32_t reset = word(4);
   const uc_err error = uc_emu_start(uc_, reset | 1U, 0xFFFFFFFF, 0, 0);
