@@ -220,6 +220,8 @@ inline constexpr uint32_t kTriggerProcessor = 0x0;
 // Processor core: NVIC and system control block.
 namespace core {
 inline constexpr uint32_t kSystemTickControl = 0xE000E010;
+inline constexpr uint32_t kSystemTickReload = 0xE000E014;
+inline constexpr uint32_t kSystemTickCurrent = 0xE000E018;
 inline constexpr uint32_t kInterruptSetEnable = 0xE000E100;
 inline constexpr uint32_t kInterruptClearEnable = 0xE000E180;
 inline constexpr uint32_t kInterruptSetPending = 0xE000E200;
@@ -230,11 +232,18 @@ inline constexpr uint32_t kCpuId = 0xE000ED00;
 inline constexpr uint32_t kInterruptControl = 0xE000ED04;
 inline constexpr uint32_t kVectorTableOffset = 0xE000ED08;
 inline constexpr uint32_t kApplicationInterrupt = 0xE000ED0C;
+inline constexpr uint32_t kSystemControl = 0xE000ED10;
+inline constexpr uint32_t kConfigurationControl = 0xE000ED14;
 inline constexpr uint32_t kSystemPriority = 0xE000ED18;  // bytes for exceptions 4 to 15
 inline constexpr uint32_t kSystemHandlerControl = 0xE000ED24;
+inline constexpr uint32_t kConfigurableFaultStatus = 0xE000ED28;
+inline constexpr uint32_t kHardFaultStatus = 0xE000ED2C;
+inline constexpr uint32_t kMemManageFaultAddress = 0xE000ED34;
+inline constexpr uint32_t kBusFaultAddress = 0xE000ED38;
 inline constexpr uint32_t kCoprocessorAccess = 0xE000ED88;
 inline constexpr uint32_t kSoftwareTrigger = 0xE000EF00;
 inline constexpr uint32_t kFpContextControl = 0xE000EF34;
+inline constexpr uint32_t kFpContextAddress = 0xE000EF38;
 
 inline constexpr unsigned kDeviceInterrupts = 139;
 inline constexpr unsigned kFirstDeviceVector = 16;

@@ -132,6 +132,15 @@ class Bench {
   Bench& analogue(unsigned channel, std::function<uint16_t(Time)> source);
   // The image's flash vector table; without one every entry is empty.
   Bench& vectorTable(const hw::Handler* table);
+  // On the emulated board a fault ends the run where it happened, with its
+  // cause; with this the processor takes it as the chip does: the image's
+  // handler runs (escalated to HardFault as the architecture says), and the
+  // timeline notes each fault taken.
+  Bench& runFaultHandlers(bool run = true) {
+    faultHandlers_ = run;
+    return *this;
+  }
+  [[nodiscard]] bool faultHandlers() const { return faultHandlers_; }
 
   // Runs entry on a fresh board from reset to end. When entry returns, the
   // processor idles in wait-for-interrupt and handlers go on running.
@@ -149,6 +158,7 @@ class Bench {
   std::vector<PinChange> pinChanges_;
   std::vector<std::function<uint16_t(Time)>> analogue_;
   const hw::Handler* vectors_ = nullptr;
+  bool faultHandlers_ = false;
 };
 
 struct TimedByte {

@@ -80,6 +80,15 @@ void Gpio::update() {
 
 void Gpio::setLine() { board_.setLine(kInterruptOf[port_], (ris_ & im_) != 0); }
 
+std::array<PinState, 8> Gpio::externalDrive() const {
+  std::array<PinState, 8> states{};
+  for (unsigned pin = 0; pin < 8; ++pin) {
+    states[pin] = ((driven_ >> pin) & 1U) == 0 ? PinState::Undriven
+                  : ((drivenHigh_ >> pin) & 1U) != 0 ? PinState::High : PinState::Low;
+  }
+  return states;
+}
+
 void Gpio::drive(unsigned pin, PinState state) {
   const uint8_t mask = static_cast<uint8_t>(1U << pin);
   if (state == PinState::Undriven) {

@@ -151,7 +151,12 @@ void SystemControl::write(uint32_t offset, uint32_t value) {
     const uint32_t opened = value & ~gating_[index];
     for (uint32_t bit = 0; bit < 32; ++bit) {
       if (((opened >> bit) & 1U) != 0) {
-        readyAt_[index][bit] = board_.now() + kReadyCycles * board_.cycleTime();
+        // Counted from the end of this write's bus access, which the
+        // emulated board charges after it. The simulated board cannot count
+        // its code's cycles between two accesses: the rule holds there only
+        // for accesses with none between, which its access cost covers.
+        const uint64_t after = board_.emulated() ? kAccessCycles + kReadyCycles : kReadyCycles;
+        readyAt_[index][bit] = board_.now() + after * board_.cycleTime();
       }
     }
     gating_[index] = value;

@@ -1,22 +1,13 @@
 #include "sim/emulator/emulator.h"
 
-#include <cxxabi.h>
-#include <fcntl.h>
-#include <gelf.h>
-#include <libelf.h>
-#include <unicorn/unicorn.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
-#include <array>
-#include <map>
-#include <optional>
-#include <unordered_map>
-#include <vector>
 
+#include "platform/registers.h"
 #include "sim/board.h"
+#include "sim/emulator/processor.h"
 
 // Unicorn 2.0 looks for translated code to drop on every store to RAM; 2.1
 // skips that for memory mapped without execute permission.
@@ -26,257 +17,136 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kFlashSize = 256 * 1024;
-constexpr uint32_t kSramBase = 0x20000000;
-constexpr uint32_t kSramSize = 32 * 1024;
 constexpr uint32_t kPeripheralBase = 0x40000000;
 constexpr uint32_t kPeripheralSize = 0x100000;
 constexpr uint32_t kSystemBase = 0xE000E000;
 constexpr uint32_t kSystemSize = 0x1000;
-constexpr uint32_t kExceptionExit = 8;  // Unicorn's interrupt number for an EXC_RETURN branch
-constexpr uint32_t kFpca = 1U << 2;
 constexpr uint16_t kWfi = 0xBF30;
 constexpr uint16_t kBranchToSelf = 0xE7FE;
 constexpr uint32_t kStackPaint = 0x5A5AA5A5;
-constexpr unsigned kBasicFrameWords = 8;
-constexpr unsigned kFrameWords = 26;  // with s0-s15, FPSCR and the reserved word
+constexpr uint32_t kFpca = 1U << 2;
+constexpr uint32_t kLazyActive = 1U << 0;  // FPCCR.LSPACT
+// Above this clock the flash runs at half speed behind its prefetch buffer.
+constexpr uint32_t kFlashFullSpeedHz = 40000000;
 
-std::string hex(uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%08llx", static_cast<unsigned long long>(value));
-  return text;
+// Cycles of each class of instruction on a Cortex-M4 with no wait states;
+// a taken branch adds the pipeline refill, one cycle here.
+constexpr uint64_t kRefill = 1;
+constexpr uint64_t kDivideCycles = 7;  // 2 to 12 by the operands: the middle
+
+uint64_t cyclesOf(const thumb::Instruction& in, bool pipelined) {
+  using thumb::Kind;
+  switch (in.kind) {
+    case Kind::LoadStore: return (pipelined ? 1 : 2) + (in.loadsPc ? kRefill : 0);
+    case Kind::LoadStoreDual: return 3;
+    case Kind::LoadMultiple:
+    case Kind::StoreMultiple:
+    case Kind::Push:
+    case Kind::Pop:
+    case Kind::VfpMultiple: return 1 + in.registers + (in.loadsPc ? kRefill : 0);
+    case Kind::LoadExclusive:
+    case Kind::StoreExclusive:
+    case Kind::MultiplyAccumulate:
+    case Kind::VfpLoadStore:
+    case Kind::Barrier: return 2;
+    case Kind::Divide: return kDivideCycles;
+    case Kind::VfpAccumulate: return 3;
+    case Kind::VfpLong: return 14;
+    default: return 1;
+  }
 }
 
-std::string demangled(const char* name) {
-  int status = 0;
-  char* readable = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-  std::string text = status == 0 && readable != nullptr ? readable : name;
-  std::free(readable);
-  return text;
+bool isAlignedAccess(const thumb::Instruction& in) {
+  using thumb::Kind;
+  const bool kind = in.kind == Kind::LoadStoreDual || in.kind == Kind::LoadMultiple || in.kind == Kind::StoreMultiple ||
+                    in.kind == Kind::LoadExclusive || in.kind == Kind::StoreExclusive;
+  // SP is always word aligned; a literal's offset is a multiple of four.
+  return kind && in.base != 13 && in.base != 15;
 }
 
-constexpr uint32_t kRomBase = 0x01000000;
-constexpr uint32_t kRomSize = 64 * 1024;
+}  // namespace
 
-// An image as its memory holds it (the flash, or the ROM), and its
-// function symbols.
-struct Image {
-  uint32_t base = 0;
-  std::vector<uint8_t> flash;
-  std::map<uint32_t, std::pair<uint32_t, std::string>> functions;  // start -> size, name
-  std::vector<uint32_t> codeStarts;                                // executable ranges in flash
-  std::vector<uint32_t> codeEnds;
-  uint32_t stackBottom = kSramBase;
-  uint32_t stackTop = kSramBase;
-
-  [[nodiscard]] std::string symbolAt(uint32_t address) const {
-    auto found = functions.upper_bound(address);
-    if (found == functions.begin()) {
-      return "?";
-    }
-    --found;
-    return address < found->first + std::max<uint32_t>(found->second.first, 2) ? found->second.second : "?";
+Processor::Processor(Board& board, Image image, std::optional<Image> rom)
+    : board_(board), image_(std::move(image)), rom_(std::move(rom)) {
+  if (rom_) {
+    // Fault messages name ROM operations too.
+    image_.functions.insert(rom_->functions.begin(), rom_->functions.end());
   }
-  [[nodiscard]] uint32_t function(const std::string& prefix) const {
-    for (const auto& [start, entry] : functions) {
-      if (entry.second.rfind(prefix, 0) == 0) {
-        return start;
-      }
-    }
-    return 0;
+  flashBlocks_.resize(kFlashSize / 2);
+  if (rom_) {
+    romBlocks_.resize(kRomSize / 2);
   }
-};
-
-[[noreturn]] void cannot(Board& board, const std::string& what) { board.fault("emulated board: " + what); }
-
-Image loadImage(Board& board, const std::string& path, uint32_t base, uint32_t size) {
-  Image image;
-  image.base = base;
-  image.flash.assign(size, 0xFF);
-  // A flat binary, as the flash programmer takes it: no symbols.
-  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".bin") == 0) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-      cannot(board, "cannot open " + path);
-    }
-    const size_t read = std::fread(image.flash.data(), 1, size, file);
-    std::fclose(file);
-    image.codeStarts.push_back(base);
-    image.codeEnds.push_back(base + static_cast<uint32_t>(read));
-    return image;
-  }
-  elf_version(EV_CURRENT);
-  const int file = open(path.c_str(), O_RDONLY);
-  if (file < 0) {
-    cannot(board, "cannot open " + path);
-  }
-  Elf* elf = elf_begin(file, ELF_C_READ, nullptr);
-  GElf_Ehdr header;
-  if (elf == nullptr || gelf_getehdr(elf, &header) == nullptr || header.e_machine != EM_ARM) {
-    cannot(board, path + " is no ARM ELF image");
-  }
-  // What a programmer writes to flash: each loadable segment at its load
-  // address.
-  size_t segments = 0;
-  elf_getphdrnum(elf, &segments);
-  for (size_t index = 0; index < segments; ++index) {
-    GElf_Phdr segment;
-    gelf_getphdr(elf, static_cast<int>(index), &segment);
-    if (segment.p_type != PT_LOAD || segment.p_filesz == 0) {
-      continue;
-    }
-    if (segment.p_paddr < base || segment.p_paddr + segment.p_filesz > base + size) {
-      cannot(board, "a segment of " + path + " lies outside its memory");
-    }
-    size_t fileSize = 0;
-    const char* bytes = elf_rawfile(elf, &fileSize);
-    std::memcpy(image.flash.data() + (segment.p_paddr - base), bytes + segment.p_offset, segment.p_filesz);
-  }
-  for (Elf_Scn* section = elf_nextscn(elf, nullptr); section != nullptr; section = elf_nextscn(elf, section)) {
-    GElf_Shdr info;
-    gelf_getshdr(section, &info);
-    if ((info.sh_flags & SHF_EXECINSTR) != 0 && info.sh_addr >= base && info.sh_addr < base + size) {
-      image.codeStarts.push_back(static_cast<uint32_t>(info.sh_addr));
-      image.codeEnds.push_back(static_cast<uint32_t>(info.sh_addr + info.sh_size));
-    }
-    if (info.sh_type != SHT_SYMTAB) {
-      continue;
-    }
-    Elf_Data* data = elf_getdata(section, nullptr);
-    const size_t count = info.sh_entsize != 0 ? info.sh_size / info.sh_entsize : 0;
-    for (size_t index = 0; index < count; ++index) {
-      GElf_Sym symbol;
-      gelf_getsym(data, static_cast<int>(index), &symbol);
-      const char* name = elf_strptr(elf, info.sh_link, symbol.st_name);
-      if (name == nullptr) {
-        continue;
-      }
-      if (GELF_ST_TYPE(symbol.st_info) == STT_FUNC) {
-        image.functions[static_cast<uint32_t>(symbol.st_value & ~1ULL)] = {static_cast<uint32_t>(symbol.st_size),
-                                                                           demangled(name)};
-      } else if (std::strcmp(name, "__STACK_END") == 0) {
-        image.stackTop = static_cast<uint32_t>(symbol.st_value);
-      }
-    }
-  }
-  elf_end(elf);
-  close(file);
-  return image;
 }
 
-class Emulator {
- public:
-  Emulator(Board& board, Image image, std::optional<Image> rom)
-      : board_(board), image_(std::move(image)), rom_(std::move(rom)) {
-    if (rom_) {
-      // Fault messages name ROM operations too.
-      image_.functions.insert(rom_->functions.begin(), rom_->functions.end());
+uint32_t Processor::reg(int id) {
+  uint32_t value = 0;
+  uc_reg_read(uc_, id, &value);
+  return value;
+}
+
+void Processor::setReg(int id, uint32_t value) { uc_reg_write(uc_, id, &value); }
+
+uint32_t Processor::word(uint32_t address) {
+  uint32_t value = 0;
+  if (uc_mem_read(uc_, address, &value, 4) != UC_ERR_OK) {
+    fault("read of " + hex(address) + " failed");
+  }
+  return value;
+}
+
+// The PC and its function; in a register access the PC is the start of
+// the block that made it.
+std::string Processor::where() {
+  const uint32_t pc = reg(UC_ARM_REG_PC);
+  return " (PC " + hex(pc) + " in " + image_.symbolAt(pc) + ")";
+}
+
+void Processor::fault(const std::string& what) { board_.fault(what); }
+
+// The halfword of code at an address, from our copy of the flash or ROM.
+uint16_t Processor::code(uint32_t address) const {
+  const Image* memory = address < kFlashSize ? &image_ : rom_ && address >= kRomBase ? &*rom_ : nullptr;
+  uint16_t halfword = 0;
+  if (memory != nullptr && address - memory->base + 2 <= memory->flash.size()) {
+    std::memcpy(&halfword, memory->flash.data() + (address - memory->base), 2);
+  }
+  return halfword;
+}
+
+thumb::Instruction Processor::instructionAt(uint32_t address) const {
+  return thumb::decode(code(address), code(address + 2));
+}
+
+// The accesses the architecture wants aligned but Unicorn does not check.
+// One whose base no earlier instruction of its straight run can change is
+// checked at the start of any block that holds it; the others get a hook.
+void Processor::scanCode(const Image& image) {
+  for (size_t range = 0; range < image.codeStarts.size(); ++range) {
+    uint16_t written = 0;
+    unsigned conditional = 0;  // instructions an IT makes conditional
+    for (uint32_t address = image.codeStarts[range]; address + 2 <= image.codeEnds[range];) {
+      const thumb::Instruction in = instructionAt(address);
+      if (isAlignedAccess(in)) {
+        const bool safe = conditional == 0 && ((written >> in.base) & 1U) == 0;
+        (safe ? checkedAccesses_ : hookedAccesses_).push_back(AlignedAccess{address, in});
+      }
+      written = static_cast<uint16_t>(written | in.writes);
+      if (conditional > 0) {
+        --conditional;
+      }
+      if (in.it) {
+        const uint16_t mask = code(address) & 0xFU;
+        conditional = 4 - static_cast<unsigned>(__builtin_ctz(mask));
+      }
+      address += in.length;
+      if (in.kind == thumb::Kind::Branch || in.loadsPc || in.kind == thumb::Kind::Wait) {
+        written = 0;
+      }
     }
   }
+}
 
-  [[noreturn]] void run();
-
- private:
-  uint32_t reg(int id) {
-    uint32_t value = 0;
-    uc_reg_read(uc_, id, &value);
-    return value;
-  }
-  void setReg(int id, uint32_t value) { uc_reg_write(uc_, id, &value); }
-  uint32_t word(uint32_t address) {
-    uint32_t value = 0;
-    if (uc_mem_read(uc_, address, &value, 4) != UC_ERR_OK) {
-      fault("read of " + hex(address) + " failed");
-    }
-    return value;
-  }
-  // The PC and its function; in a register access the PC is the start of
-  // the block that made it.
-  std::string where() {
-    const uint32_t pc = reg(UC_ARM_REG_PC);
-    return " (PC " + hex(pc) + " in " + image_.symbolAt(pc) + ")";
-  }
-  [[noreturn]] void fault(const std::string& what) { board_.fault(what); }
-
-  void deliver(unsigned deviceInterrupt, uint32_t returnAddress);
-  void exceptionReturn();
-  void block(uint32_t address, uint32_t size);
-  void delay(uint32_t address);
-  void sleep(uint32_t address);
-  bool usesFpu(uint32_t address, uint32_t size);
-  [[nodiscard]] uint16_t code(uint32_t address) const;
-  int takeable();
-
-  static void onBlock(uc_engine*, uint64_t address, uint32_t size, void* self) {
-    static_cast<Emulator*>(self)->block(static_cast<uint32_t>(address), size);
-  }
-  static void onDelay(uc_engine*, uint64_t address, uint32_t, void* self) {
-    static_cast<Emulator*>(self)->delay(static_cast<uint32_t>(address));
-  }
-  static void onWfi(uc_engine*, uint64_t address, uint32_t, void* self) {
-    static_cast<Emulator*>(self)->sleep(static_cast<uint32_t>(address));
-  }
-  static void onInterrupt(uc_engine*, uint32_t number, void* self) {
-    auto* emulator = static_cast<Emulator*>(self);
-    if (number == kExceptionExit) {
-      emulator->exceptionReturn();
-      return;
-    }
-    emulator->fault("processor exception " + std::to_string(number) +
-                    " (undefined instruction, SVC, breakpoint or fault): the chip would take a fault here");
-  }
-  static bool onUnmapped(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self) {
-    auto* emulator = static_cast<Emulator*>(self);
-    const bool stack = address < kSramBase && address >= kSramBase - 256;
-    emulator->fault(std::string(type == UC_MEM_FETCH_UNMAPPED ? "execution" : type == UC_MEM_WRITE_UNMAPPED ? "write" : "read") +
-                    " at unmapped address " + hex(address) + (stack ? ": the stack grew below its start" : ""));
-  }
-  static bool onProtected(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self) {
-    static_cast<Emulator*>(self)->fault(std::string(type == UC_MEM_WRITE_PROT ? "write to flash" : "execution from SRAM") +
-                                        " at " + hex(address));
-  }
-  // A register access happens at its time: the code's cycles before it are
-  // counted first.
-  static uint64_t onRead(uc_engine*, uint64_t offset, unsigned size, void* base) {
-    active->flushCycles();
-    const uint32_t value = board().read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), size);
-    active->nextEventCycles_ = board().cyclesToNextEvent();
-    return value;
-  }
-  static void onWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* base) {
-    active->flushCycles();
-    board().write(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), static_cast<uint32_t>(value),
-                  size);
-    active->nextEventCycles_ = board().cyclesToNextEvent();
-  }
-
-  // The code's cycles go to the board in one piece whenever time matters:
-  // at an event, a register access, a wait, an exception.
-  void flushCycles() {
-    if (cycles_ != 0) {
-      board_.advanceCycles(cycles_);
-      cycles_ = 0;
-    }
-    nextEventCycles_ = board_.cyclesToNextEvent();
-  }
-
- public:
-  static inline Emulator* active = nullptr;
-
- private:
-  uint64_t cycles_ = 0;
-  uint64_t nextEventCycles_ = 0;
-
-  Board& board_;
-  Image image_;
-  std::optional<Image> rom_;
-  uc_engine* uc_ = nullptr;
-  uint64_t halfwords_ = 0;
-  bool fpuChecked_ = false;
-  std::unordered_map<uint32_t, bool> fpuBlocks_;
-};
-
-void Emulator::run() {
+void Processor::run() {
   // The library found at run time, not only the headers built against.
   unsigned major = 0, minor = 0;
   uc_version(&major, &minor);
@@ -301,6 +171,17 @@ void Emulator::run() {
               reinterpret_cast<void*>(uintptr_t{kSystemBase}));
   board_.emulate();
   board_.faultContext([this] { return where(); });
+  board_.onSystemReset([this] {
+    resetRequested_ = true;
+    uc_emu_stop(uc_);
+  });
+  if (board_.runsFaultHandlers()) {
+    board_.onBusError([this](const std::string& what) {
+      stopReason_ = what;
+      busError_ = true;
+      uc_emu_stop(uc_);
+    });
+  }
 
   uc_hook hook;
   uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(onBlock), this, 1, 0);
@@ -311,14 +192,28 @@ void Emulator::run() {
   if (const uint32_t delay = image_.function("SysCtlDelay("); delay != 0) {
     uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onDelay), this, delay, delay);
   }
-  // Every WFI in the code waits for the next event.
+  scanCode(image_);
+  if (rom_) {
+    scanCode(*rom_);
+  }
+  std::sort(checkedAccesses_.begin(), checkedAccesses_.end(),
+            [](const AlignedAccess& a, const AlignedAccess& b) { return a.address < b.address; });
+  for (const AlignedAccess& access : hookedAccesses_) {
+    uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onAligned), this, access.address, access.address);
+  }
+  // Every WFI in the code waits for the next event; exclusive accesses
+  // keep the architecture's local monitor.
   for (size_t range = 0; range < image_.codeStarts.size(); ++range) {
-    for (uint32_t address = image_.codeStarts[range]; address + 2 <= image_.codeEnds[range]; address += 2) {
-      uint16_t halfword = 0;
-      std::memcpy(&halfword, image_.flash.data() + address, 2);
-      if (halfword == kWfi) {
+    for (uint32_t address = image_.codeStarts[range]; address + 2 <= image_.codeEnds[range];) {
+      const thumb::Instruction in = instructionAt(address);
+      if (code(address) == kWfi) {
         uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onWfi), this, address, address);
       }
+      if (in.kind == thumb::Kind::LoadExclusive || in.kind == thumb::Kind::StoreExclusive ||
+          in.kind == thumb::Kind::ClearExclusive) {
+        uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onExclusive), this, address, address);
+      }
+      address += in.length;
     }
   }
 
@@ -343,222 +238,382 @@ void Emulator::run() {
     board_.record(RecordKind::Stack, 0, static_cast<uint16_t>(used), stackTop - kSramBase);
     board_.executedRecord(halfwords_);
   });
-  // Reset: the stack pointer from entry 0, the reset handler from entry 1.
-  setReg(UC_ARM_REG_SP, stackTop);
-  // The begin address keeps its Thumb bit: without it Unicorn decodes
-  // the first instruction as ARM and stops.
-  const uint32_t reset = word(4);
-  const uc_err error = uc_emu_start(uc_, reset | 1U, 0xFFFFFFFF, 0, 0);
-  fault(std::string("the emulator stopped: ") + uc_strerror(error));
-}
-
-// The halfword of code at an address, from our copy of the flash or ROM.
-uint16_t Emulator::code(uint32_t address) const {
-  const Image* memory = address < kFlashSize ? &image_ : rom_ && address >= kRomBase ? &*rom_ : nullptr;
-  uint16_t halfword = 0;
-  if (memory != nullptr && address - memory->base + 2 <= memory->flash.size()) {
-    std::memcpy(&halfword, memory->flash.data() + (address - memory->base), 2);
+  resetCore();
+  for (;;) {
+    // Unicorn decodes an even begin address as ARM code, which an M-profile
+    // core has not: the INVSTATE fault the chip takes.
+    const uc_err error = uc_emu_start(uc_, resume_, 0xFFFFFFFF, 0, stepping_);
+    afterStop(error);
   }
-  return halfword;
 }
 
-// The interrupt to take now: PRIMASK is read only when one is pending.
-int Emulator::takeable() {
-  if (board_.takeableInterrupt(false) < 0) {
-    return -1;
+// The halfword-indexed knowledge of the block at an address.
+const Processor::BlockInfo& Processor::blockInfo(uint32_t address, uint32_t size) {
+  BlockInfo* slot = nullptr;
+  if (address < kFlashSize) {
+    slot = &flashBlocks_[address / 2];
+  } else if (rom_ && address >= kRomBase && address - kRomBase < kRomSize) {
+    slot = &romBlocks_[(address - kRomBase) / 2];
+  } else {
+    scratch_ = analyse(address, size);
+    return scratch_;
   }
-  return board_.takeableInterrupt((reg(UC_ARM_REG_PRIMASK) & 1U) != 0);
+  if (!slot->known || slot->size != size) {
+    *slot = analyse(address, size);
+  }
+  return *slot;
 }
 
-void Emulator::block(uint32_t address, uint32_t size) {
+Processor::BlockInfo Processor::analyse(uint32_t address, uint32_t size) const {
+  BlockInfo info;
+  info.known = true;
+  info.size = static_cast<uint16_t>(size);
+  uint64_t cycles = 0;
+  bool previousLoadStore = false;
+  for (uint32_t at = address; at < address + size;) {
+    const thumb::Instruction in = instructionAt(at);
+    const bool loadStore = in.kind == thumb::Kind::LoadStore && !in.loadsPc;
+    cycles += cyclesOf(in, loadStore && previousLoadStore);
+    previousLoadStore = loadStore;
+    if (in.kind == thumb::Kind::LoadStore && in.base == 15) {
+      ++info.flashLoads;
+    }
+    if (in.fp && !info.usesFpu) {
+      info.usesFpu = true;
+      info.firstFp = at;
+    }
+    info.endsInBranch = in.kind == thumb::Kind::Branch || in.loadsPc;
+    at += in.length;
+  }
+  info.cycles = static_cast<uint16_t>(std::min<uint64_t>(cycles, 0xFFFF));
+  const auto byAddress = [](const AlignedAccess& access, uint32_t value) { return access.address < value; };
+  info.alignedBegin = static_cast<uint32_t>(
+      std::lower_bound(checkedAccesses_.begin(), checkedAccesses_.end(), address, byAddress) - checkedAccesses_.begin());
+  info.alignedEnd = static_cast<uint32_t>(
+      std::lower_bound(checkedAccesses_.begin(), checkedAccesses_.end(), address + size, byAddress) -
+      checkedAccesses_.begin());
+  return info;
+}
+
+// The flash's wait state for a taken branch at a fast clock: none when the
+// target is still in the prefetch buffer (the branch's own word pair or
+// the one before it: a short loop).
+uint64_t Processor::waitStates(uint32_t from, uint32_t to) const {
+  if (board_.clockHz() <= kFlashFullSpeedHz || to >= kFlashSize) {
+    return 0;
+  }
+  const uint32_t pair = from / 8, target = to / 8;
+  return target == pair || target + 1 == pair ? 0 : 1;
+}
+
+void Processor::block(uint32_t address, uint32_t size) {
+  const BlockInfo& info = blockInfo(address, size);
+  // The refill of the branch that ended the block before, if it was taken.
+  uint64_t extra = 0;
+  if (previousBranched_ && address != previousEnd_) {
+    extra = kRefill + waitStates(previousEnd_ - 2, address);
+  }
+  if (stepping_ != 0) {
+    // On the way to a fault found at the block's start: only time counts.
+    cycles_ += info.cycles + extra;
+    return;
+  }
   // A branch to itself: only an interrupt can leave it.
   if (size == 2 && code(address) == kBranchToSelf) {
-    const int interrupt = takeable();
-    if (interrupt >= 0) {
-      deliver(static_cast<unsigned>(interrupt), address);
+    if (board_.interrupts().requested() && board_.preempting(masks()) >= 0) {
+      deliverPending(address);
     } else {
       flushCycles();
       board_.idleToNextEvent();
       nextEventCycles_ = board_.cyclesToNextEvent();
     }
+    previousBranched_ = false;
     return;
   }
-  if (!fpuChecked_) {
-    if ((board_.coprocessorAccess() & (0xFU << 20)) == (0xFU << 20)) {
-      fpuChecked_ = true;
-    } else if (usesFpu(address, size)) {
-      fault("a floating-point instruction at " + hex(address) + " before CPACR gave access to the FPU");
-    }
+  if (restoreFpca_) {
+    restoreFpca_ = false;
+    setReg(UC_ARM_REG_CONTROL, (reg(UC_ARM_REG_CONTROL) & 7U & ~kFpca) | fpcaBefore_);
   }
-  const int interrupt = takeable();
-  if (interrupt >= 0) {
-    deliver(static_cast<unsigned>(interrupt), address);
+  if (info.usesFpu && !checkFpu(address, info)) {
     return;
   }
-  // One cycle a halfword of code, as a first model of the core's timing.
+  if (info.alignedBegin != info.alignedEnd && !checkAlignment(address, info)) {
+    return;
+  }
+  if (board_.interrupts().requested() && board_.preempting(masks()) >= 0) {
+    deliverPending(address);
+    return;
+  }
   halfwords_ += size / 2;
-  cycles_ += size / 2;
+  cycles_ += info.cycles + extra + (board_.clockHz() > kFlashFullSpeedHz ? info.flashLoads : 0U);
+  previousEnd_ = address + size;
+  previousBranched_ = info.endsInBranch;
   if (cycles_ >= nextEventCycles_) {
     flushCycles();
   }
 }
 
-// A coprocessor 10/11 instruction (VFP) among the block's 32-bit
-// instructions; decided once per block.
-bool Emulator::usesFpu(uint32_t address, uint32_t size) {
-  const auto known = fpuBlocks_.find(address);
-  if (known != fpuBlocks_.end()) {
-    return known->second;
-  }
-  bool found = false;
-  for (uint32_t at = address; at + 2 <= address + size;) {
-    uint16_t first = 0;
-    uc_mem_read(uc_, at, &first, 2);
-    if ((first & 0xE000) == 0xE000 && (first & 0x1800) != 0) {
-      uint16_t second = 0;
-      uc_mem_read(uc_, at + 2, &second, 2);
-      const unsigned coprocessor = (second >> 8) & 0xF;
-      found = found || ((first & 0xEC00) == 0xEC00 && (coprocessor == 10 || coprocessor == 11));
-      at += 4;
-    } else {
-      at += 2;
+// CPACR at every block that uses the FPU: CP10 full access, or privileged
+// access for privileged code; otherwise the first FP instruction takes a
+// NOCP UsageFault.
+bool Processor::checkFpu(uint32_t address, const BlockInfo& info) {
+  SystemControlSpace& scs = board_.systemControlSpace();
+  const uint32_t access = (scs.coprocessorAccess() >> 20) & 3U;
+  if (access == 3 || (access == 1 && privileged())) {
+    if ((scs.fpContextControl() & kLazyActive) != 0) {
+      saveLazyState();
     }
+    if ((scs.fpContextControl() & reg::core::kFpAutomaticStateSave) == 0) {
+      fpcaBefore_ = reg(UC_ARM_REG_CONTROL) & kFpca;
+      restoreFpca_ = true;
+    }
+    return true;
   }
-  fpuBlocks_[address] = found;
-  return found;
+  faultBefore(address, PendingFault{info.firstFp, kUsageFault, fault_status::kNoCoprocessor,
+                                    "a floating-point instruction at " + hex(info.firstFp) +
+                                        (access == 1 ? " in unprivileged code, which CPACR gives no access to the FPU"
+                                                     : " before CPACR gave access to the FPU")});
+  return false;
 }
 
-// The registers an exception frame holds, each with its word of the frame:
-// r0-r3, r12, lr (then the return address and xPSR), and with the FP state
-// s0-s15 and FPSCR. The count of them.
-unsigned framedRegisters(bool floating, std::array<int, kFrameWords>& registers, std::array<void*, kFrameWords>& values,
-                         std::array<uint32_t, kFrameWords>& frame) {
-  constexpr int kCore[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3, UC_ARM_REG_R12, UC_ARM_REG_LR};
-  unsigned count = 0;
-  for (unsigned index = 0; index < 6; ++index, ++count) {
-    registers[count] = kCore[index];
-    values[count] = &frame[index];
+// The first FP instruction of a handler whose frame left room for the FP
+// state: it goes to the room now (FPCAR), and LSPACT clears.
+void Processor::saveLazyState() {
+  SystemControlSpace& scs = board_.systemControlSpace();
+  std::array<uint32_t, 17> state{};
+  std::array<int, 17> registers{};
+  std::array<void*, 17> values{};
+  for (unsigned index = 0; index < 17; ++index) {
+    registers[index] = index < 16 ? UC_ARM_REG_S0 + static_cast<int>(index) : UC_ARM_REG_FPSCR;
+    values[index] = &state[index];
   }
-  if (floating) {
-    for (unsigned index = 0; index < 16; ++index, ++count) {
-      registers[count] = UC_ARM_REG_S0 + static_cast<int>(index);
-      values[count] = &frame[8 + index];
-    }
-    registers[count] = UC_ARM_REG_FPSCR;
-    values[count++] = &frame[24];
+  uc_reg_read_batch(uc_, registers.data(), values.data(), 17);
+  if (uc_mem_write(uc_, scs.fpContextAddress(), state.data(), state.size() * 4) != UC_ERR_OK) {
+    fault("lazy FP state at " + hex(scs.fpContextAddress()) + " lies outside the SRAM");
   }
-  return count;
+  scs.setFpContextControl(scs.fpContextControl() & ~kLazyActive);
 }
 
-void Emulator::deliver(unsigned deviceInterrupt, uint32_t returnAddress) {
-  flushCycles();
-  const unsigned vector = deviceInterrupt + 16;
-  const uint32_t handler = word(board_.vtor() + 4 * vector);
-  if (handler == 0) {
-    fault("interrupt " + std::to_string(vector) + " taken with no handler in its vector table entry");
+bool Processor::checkAlignment(uint32_t address, const BlockInfo& info) {
+  for (uint32_t index = info.alignedBegin; index < info.alignedEnd; ++index) {
+    const AlignedAccess& access = checkedAccesses_[index];
+    const uint32_t base = reg(UC_ARM_REG_R0 + access.instruction.base);
+    const bool exclusive = access.instruction.kind == thumb::Kind::LoadExclusive ||
+                           access.instruction.kind == thumb::Kind::StoreExclusive;
+    const uint32_t alignment = exclusive ? access.instruction.size : 4;
+    // Only the base decides for LDM/STM; for LDRD/STRD the offset is a
+    // multiple of four, for exclusives of their size.
+    if ((base & (alignment - 1)) != 0) {
+      faultBefore(address, PendingFault{access.address, kUsageFault, fault_status::kUnaligned,
+                                        "an unaligned access at " + hex(access.address) + " to " + hex(base) +
+                                            " (LDRD, STRD, LDM, STM and exclusive accesses must be aligned)"});
+      return false;
+    }
   }
-  // The frame's registers in one batch and the frame in one write: each
-  // call into the emulator costs more than the work it does.
-  std::array<uint32_t, kFrameWords> frame{};
-  std::array<int, kFrameWords> registers{};
-  std::array<void*, kFrameWords> values{};
-  const int control = 0, xpsrAt = 1, spAt = 2;
-  uint32_t state[3] = {};
-  const int stateRegisters[3] = {UC_ARM_REG_CONTROL, UC_ARM_REG_XPSR, UC_ARM_REG_SP};
-  void* stateValues[3] = {&state[0], &state[1], &state[2]};
-  uc_reg_read_batch(uc_, const_cast<int*>(stateRegisters), stateValues, 3);
-  const bool floating = (state[control] & kFpca) != 0;
-  const uint32_t xpsr = state[xpsrAt];
-  const uint32_t sp = state[spAt];
-  const bool realign = (sp & 4U) != 0;
-  const unsigned words = floating ? kFrameWords : kBasicFrameWords;
-  const uint32_t base = sp - (realign ? 4 : 0) - words * 4;
-  const unsigned saved = framedRegisters(floating, registers, values, frame);
-  uc_reg_read_batch(uc_, registers.data(), values.data(), static_cast<int>(saved));
-  frame[6] = returnAddress & ~1U;
-  frame[7] = (xpsr & ~(1U << 9)) | (realign ? 1U << 9 : 0U) | (1U << 24);
-  if (uc_mem_write(uc_, base, frame.data(), words * 4) != UC_ERR_OK) {
-    fault("stack frame at " + hex(base) + " lies outside the SRAM: the stack overflowed");
+  return true;
+}
+
+// A fault the block's start showed coming: the instructions before it run,
+// counted one by one, and the fault is taken at its own instruction.
+void Processor::faultBefore(uint32_t blockStart, PendingFault pending) {
+  uint64_t before = 0;
+  for (uint32_t at = blockStart; at < pending.at; at += instructionAt(at).length) {
+    ++before;
   }
-  setReg(UC_ARM_REG_SP, base);
-  const bool fromThread = (xpsr & 0x1FFU) == 0;
-  setReg(UC_ARM_REG_LR, 0xFFFFFFE1U | (floating ? 0U : 0x10U) | (fromThread ? 0x8U : 0U));
-  setReg(UC_ARM_REG_CONTROL, state[control] & ~kFpca);
-  setReg(UC_ARM_REG_XPSR, (xpsr & 0xF8000000U) | (1U << 24) | vector);
-  setReg(UC_ARM_REG_APSR_NZCV, reg(UC_ARM_REG_APSR_NZCV));
-  setReg(UC_ARM_REG_PC, handler | 1U);
-  board_.exceptionEntered(deviceInterrupt);
+  if (before == 0) {
+    flushCycles();
+    takeFault(pending.vector, pending.status, pending.at, pending.what);
+    return;
+  }
+  pending_ = std::move(pending);
+  stepping_ = before;
+  resume_ = blockStart | 1U;
+  setReg(UC_ARM_REG_PC, blockStart | 1U);
+  uc_emu_stop(uc_);
+}
+
+// A register state for the board's loop detection: a polling loop reads
+// the same register with the same registers every pass.
+uint64_t Processor::loopState() {
+  constexpr int kRegisters[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2,  UC_ARM_REG_R3, UC_ARM_REG_R4,
+                                UC_ARM_REG_R5, UC_ARM_REG_R6, UC_ARM_REG_R7,  UC_ARM_REG_R8, UC_ARM_REG_R9,
+                                UC_ARM_REG_R10, UC_ARM_REG_R11, UC_ARM_REG_R12, UC_ARM_REG_SP, UC_ARM_REG_LR};
+  constexpr int kCount = sizeof kRegisters / sizeof kRegisters[0];
+  std::array<uint32_t, kCount> values{};
+  std::array<void*, kCount> pointers{};
+  for (int index = 0; index < kCount; ++index) {
+    pointers[index] = &values[index];
+  }
+  uc_reg_read_batch(uc_, const_cast<int*>(kRegisters), pointers.data(), kCount);
+  uint64_t hash = 1469598103934665603ULL;
+  for (const uint32_t value : values) {
+    hash = (hash ^ value) * 1099511628211ULL;
+  }
+  return hash;
+}
+
+void Processor::flushCycles() {
+  if (cycles_ != 0) {
+    board_.advanceCycles(cycles_);
+    cycles_ = 0;
+  }
   nextEventCycles_ = board_.cyclesToNextEvent();
 }
 
-void Emulator::exceptionReturn() {
-  flushCycles();
-  const uint32_t excReturn = reg(UC_ARM_REG_PC) | 1U;
-  const bool floating = (excReturn & 0x10U) == 0;
-  const uint32_t sp = reg(UC_ARM_REG_SP);
-  const unsigned words = floating ? kFrameWords : kBasicFrameWords;
-  std::array<uint32_t, kFrameWords> frame{};
-  std::array<int, kFrameWords> registers{};
-  std::array<void*, kFrameWords> values{};
-  if (uc_mem_read(uc_, sp, frame.data(), words * 4) != UC_ERR_OK) {
-    fault("read of " + hex(sp) + " failed");
-  }
-  const unsigned restored = framedRegisters(floating, registers, values, frame);
-  uc_reg_write_batch(uc_, registers.data(), values.data(), static_cast<int>(restored));
-  const uint32_t returnAddress = frame[6];
-  const uint32_t xpsr = frame[7];
-  const uint32_t frameBytes = words * 4;
-  setReg(UC_ARM_REG_SP, sp + frameBytes + ((xpsr & (1U << 9)) != 0 ? 4 : 0));
-  const uint32_t control = reg(UC_ARM_REG_CONTROL);
-  setReg(UC_ARM_REG_CONTROL, floating ? control | kFpca : control & ~kFpca);
-  setReg(UC_ARM_REG_XPSR, xpsr & ~(1U << 9));
-  setReg(UC_ARM_REG_APSR_NZCV, xpsr & 0xF0000000U);
-  setReg(UC_ARM_REG_PC, returnAddress | 1U);
-  board_.exceptionReturned();
-  nextEventCycles_ = board_.cyclesToNextEvent();
-}
-
-void Emulator::delay(uint32_t address) {
+void Processor::delay(uint32_t address) {
   flushCycles();
   const uint32_t passes = reg(UC_ARM_REG_R0);
   const uint64_t cycles = 3 * (passes != 0 ? uint64_t{passes} : (uint64_t{1} << 32));
-  const bool primask = (reg(UC_ARM_REG_PRIMASK) & 1U) != 0;
-  const uint64_t spent = board_.advanceUnlessInterrupted(cycles, primask);
+  const Masks current = masks();
+  const uint64_t spent = board_.advanceUnlessInterrupted(cycles, current);
   nextEventCycles_ = board_.cyclesToNextEvent();
   if (spent >= cycles) {
     setReg(UC_ARM_REG_R0, 0);
     setReg(UC_ARM_REG_PC, reg(UC_ARM_REG_LR) | 1U);
+    previousBranched_ = false;
     return;
   }
   // An interrupt came: the rest of the wait runs after its handler.
   const uint64_t left = (cycles - spent + 2) / 3;
   setReg(UC_ARM_REG_R0, static_cast<uint32_t>(left > 0 ? left : 1));
-  deliver(static_cast<unsigned>(board_.takeableInterrupt(primask)), address);
+  deliverPending(address);
 }
 
-void Emulator::sleep(uint32_t address) {
+void Processor::sleep(uint32_t address) {
   flushCycles();
-  board_.sleepUntilInterrupt();
+  board_.sleepUntilInterrupt(masks());
   nextEventCycles_ = board_.cyclesToNextEvent();
-  const int interrupt = takeable();
-  if (interrupt >= 0) {
-    deliver(static_cast<unsigned>(interrupt), address + 2);
+  if (board_.preempting(masks()) >= 0) {
+    deliverPending(address + 2);
   } else {
     setReg(UC_ARM_REG_PC, (address + 2) | 1U);
   }
+  previousBranched_ = false;
 }
 
-}  // namespace
+// LDREX opens the local monitor, CLREX and STREX close it; a STREX with the
+// monitor closed (an exception came in between) fails as on the chip.
+void Processor::exclusive(uint32_t address) {
+  const thumb::Instruction in = instructionAt(address);
+  if (in.kind == thumb::Kind::LoadExclusive) {
+    monitorOpen_ = true;
+    return;
+  }
+  if (in.kind == thumb::Kind::StoreExclusive && !monitorOpen_) {
+    const unsigned status = (in.size == 4 ? (code(address + 2) >> 8) : code(address + 2)) & 0xFU;
+    setReg(UC_ARM_REG_R0 + static_cast<int>(status), 1);
+    setReg(UC_ARM_REG_PC, (address + 4) | 1U);
+  }
+  monitorOpen_ = false;
+}
+
+void Processor::onBlock(uc_engine*, uint64_t address, uint32_t size, void* self) {
+  static_cast<Processor*>(self)->block(static_cast<uint32_t>(address), size);
+}
+
+void Processor::onDelay(uc_engine*, uint64_t address, uint32_t, void* self) {
+  static_cast<Processor*>(self)->delay(static_cast<uint32_t>(address));
+}
+
+void Processor::onWfi(uc_engine*, uint64_t address, uint32_t, void* self) {
+  static_cast<Processor*>(self)->sleep(static_cast<uint32_t>(address));
+}
+
+void Processor::onExclusive(uc_engine*, uint64_t address, uint32_t, void* self) {
+  static_cast<Processor*>(self)->exclusive(static_cast<uint32_t>(address));
+}
+
+// An access whose base an earlier instruction of its block may change: its
+// own hook sees the base as the instruction does.
+void Processor::onAligned(uc_engine*, uint64_t address, uint32_t, void* self) {
+  auto* processor = static_cast<Processor*>(self);
+  const uint32_t at = static_cast<uint32_t>(address);
+  BlockInfo single;
+  const auto found = std::find_if(processor->hookedAccesses_.begin(), processor->hookedAccesses_.end(),
+                                  [at](const AlignedAccess& access) { return access.address == at; });
+  if (found == processor->hookedAccesses_.end() || processor->stepping_ != 0) {
+    return;
+  }
+  const thumb::Instruction& in = found->instruction;
+  const uint32_t base = processor->reg(UC_ARM_REG_R0 + in.base);
+  const bool exclusive = in.kind == thumb::Kind::LoadExclusive || in.kind == thumb::Kind::StoreExclusive;
+  if ((base & ((exclusive ? in.size : 4U) - 1U)) != 0) {
+    processor->flushCycles();
+    processor->takeFault(kUsageFault, fault_status::kUnaligned, at,
+                         "an unaligned access at " + hex(at) + " to " + hex(base) +
+                             " (LDRD, STRD, LDM, STM and exclusive accesses must be aligned)");
+  }
+}
+
+void Processor::onInterrupt(uc_engine*, uint32_t number, void* self) {
+  auto* processor = static_cast<Processor*>(self);
+  constexpr uint32_t kSupervisorCall = 2, kDataAbort = 4, kBreakpoint = 7, kExceptionExit = 8, kUnaligned = 22;
+  const uint32_t pc = processor->reg(UC_ARM_REG_PC);
+  switch (number) {
+    case kExceptionExit:
+      processor->exceptionReturn();
+      return;
+    case kSupervisorCall:
+      processor->supervisorCall();
+      return;
+    case kDataAbort:
+    case kUnaligned:
+      // Unicorn checks the alignment of exclusive accesses itself.
+      processor->flushCycles();
+      processor->takeFault(kUsageFault, fault_status::kUnaligned, pc, "an unaligned exclusive access at " + hex(pc));
+      return;
+    case kBreakpoint:
+      processor->flushCycles();
+      processor->takeFault(kDebugMonitor, 0, pc, "a breakpoint instruction at " + hex(pc) + " with no debugger");
+      return;
+    default:
+      processor->fault("processor exception " + std::to_string(number) + " at " + hex(pc) +
+                       ": the emulated board does not model it");
+  }
+}
+
+bool Processor::onUnmapped(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self) {
+  auto* processor = static_cast<Processor*>(self);
+  const bool stack = address < kSramBase && address >= kSramBase - 256;
+  processor->stopReason_ = std::string(type == UC_MEM_FETCH_UNMAPPED ? "execution" : type == UC_MEM_WRITE_UNMAPPED ? "write" : "read") +
+                           " at unmapped address " + hex(address) + (stack ? ": the stack grew below its start" : "");
+  processor->board_.systemControlSpace().setBusFaultAddress(static_cast<uint32_t>(address));
+  return false;
+}
+
+bool Processor::onProtected(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self) {
+  auto* processor = static_cast<Processor*>(self);
+  processor->stopReason_ = std::string(type == UC_MEM_WRITE_PROT ? "write to flash" : "execution from SRAM") + " at " + hex(address);
+  return false;
+}
+
+// A register access happens at its time: the code's cycles before it are
+// counted first.
+uint64_t Processor::onRead(uc_engine*, uint64_t offset, unsigned size, void* base) {
+  Processor* processor = active;
+  processor->flushCycles();
+  const uint32_t value = board().read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), size,
+                                      processor->loopState());
+  processor->nextEventCycles_ = board().cyclesToNextEvent();
+  return value;
+}
+
+void Processor::onWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* base) {
+  Processor* processor = active;
+  processor->flushCycles();
+  board().write(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), static_cast<uint32_t>(value), size);
+  processor->nextEventCycles_ = board().cyclesToNextEvent();
+}
 
 void emulateImage(Board& board, const std::string& elfPath, const std::string& romPath) {
-  static Emulator* emulator = nullptr;  // lives until the run's process ends
+  static Processor* processor = nullptr;  // lives until the run's process ends
   std::optional<Image> rom;
   if (!romPath.empty() && access(romPath.c_str(), R_OK) == 0) {
     rom = loadImage(board, romPath, kRomBase, kRomSize);
   }
-  emulator = new Emulator(board, loadImage(board, elfPath, 0, kFlashSize), std::move(rom));
-  Emulator::active = emulator;
-  emulator->run();
+  processor = new Processor(board, loadImage(board, elfPath, 0, kFlashSize), std::move(rom));
+  Processor::active = processor;
+  processor->run();
 }
 
 }  // namespace sim

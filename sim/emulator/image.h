@@ -1,0 +1,57 @@
+// An image as a programmer writes it to memory: the loadable sections of an
+// ELF file (or a flat binary) and the function symbols that name addresses
+// in the emulated board's reports.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+class Board;
+
+inline constexpr uint32_t kFlashSize = 256 * 1024;
+inline constexpr uint32_t kSramBase = 0x20000000;
+inline constexpr uint32_t kSramSize = 32 * 1024;
+inline constexpr uint32_t kRomBase = 0x01000000;
+inline constexpr uint32_t kRomSize = 64 * 1024;
+
+// An image as its memory holds it (the flash, or the ROM), and its
+// function symbols.
+struct Image {
+  uint32_t base = 0;
+  std::vector<uint8_t> flash;
+  std::map<uint32_t, std::pair<uint32_t, std::string>> functions;  // start -> size, name
+  std::vector<uint32_t> codeStarts;                                // executable ranges in flash
+  std::vector<uint32_t> codeEnds;
+  uint32_t stackTop = kSramBase;
+
+  [[nodiscard]] std::string symbolAt(uint32_t address) const {
+    auto found = functions.upper_bound(address);
+    if (found == functions.begin()) {
+      return "?";
+    }
+    --found;
+    return address < found->first + std::max<uint32_t>(found->second.first, 2) ? found->second.second : "?";
+  }
+  [[nodiscard]] uint32_t function(const std::string& prefix) const {
+    for (const auto& [start, entry] : functions) {
+      if (entry.second.rfind(prefix, 0) == 0) {
+        return start;
+      }
+    }
+    return 0;
+  }
+};
+
+// The image in a file, placed in the memory at base of size bytes; a
+// failure ends the run.
+Image loadImage(Board& board, const std::string& path, uint32_t base, uint32_t size);
+
+// "0x0000012c".
+std::string hex(uint64_t value);
+
+}  // namespace sim

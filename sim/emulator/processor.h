@@ -1,0 +1,137 @@
+// The emulated board's processor: Unicorn executes the instructions; the
+// exception model of ARMv7-M (entry, return, priorities and masks, faults
+// and their escalation, SVC, PendSV, SysTick, reset), the access checks
+// Unicorn leaves out (CPACR, the alignment of LDRD/LDM/STM and exclusive
+// accesses) and the cycle count are this class's.
+#pragma once
+
+#include <unicorn/unicorn.h>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/emulator/image.h"
+#include "sim/emulator/thumb.h"
+#include "sim/interrupt_controller.h"
+
+namespace sim {
+
+class Board;
+
+class Processor {
+ public:
+  Processor(Board& board, Image image, std::optional<Image> rom);
+  [[noreturn]] void run();
+
+  static inline Processor* active = nullptr;
+
+ private:
+  // What the processor knows of a block of code, worked out once.
+  struct BlockInfo {
+    uint16_t cycles = 0;     // executing it with no wait states
+    uint16_t size = 0;       // bytes, as Unicorn translated it
+    uint8_t flashLoads = 0;  // literal loads, which wait at a fast clock
+    bool known = false;
+    bool endsInBranch = false;
+    bool usesFpu = false;
+    uint32_t firstFp = 0;  // address of its first FP instruction
+    // Its accesses that must be aligned and whose base holds at the block's
+    // start: a range of checkedAccesses_.
+    uint32_t alignedBegin = 0;
+    uint32_t alignedEnd = 0;
+  };
+  struct AlignedAccess {
+    uint32_t address;
+    thumb::Instruction instruction;
+  };
+  // A fault found before the instruction that takes it has run.
+  struct PendingFault {
+    uint32_t at = 0;
+    unsigned vector = 0;
+    uint32_t status = 0;
+    std::string what;
+  };
+
+  uint32_t reg(int id);
+  void setReg(int id, uint32_t value);
+  uint32_t word(uint32_t address);
+  [[nodiscard]] uint16_t code(uint32_t address) const;
+  [[nodiscard]] thumb::Instruction instructionAt(uint32_t address) const;
+  std::string where();
+  [[noreturn]] void fault(const std::string& what);
+
+  // Execution.
+  void block(uint32_t address, uint32_t size);
+  const BlockInfo& blockInfo(uint32_t address, uint32_t size);
+  BlockInfo analyse(uint32_t address, uint32_t size) const;
+  void scanCode(const Image& image);
+  bool checkFpu(uint32_t address, const BlockInfo& info);
+  void saveLazyState();
+  bool checkAlignment(uint32_t address, const BlockInfo& info);
+  void faultBefore(uint32_t blockStart, PendingFault pending);
+  void delay(uint32_t address);
+  void sleep(uint32_t address);
+  void exclusive(uint32_t address);
+  uint64_t loopState();
+  void flushCycles();
+  uint64_t waitStates(uint32_t from, uint32_t to) const;
+
+  // Exceptions.
+  Masks masks();
+  [[nodiscard]] bool privileged();
+  void deliverPending(uint32_t returnAddress);
+  void enter(unsigned vector, uint32_t returnAddress);
+  void exceptionReturn();
+  void supervisorCall();
+  // A synchronous fault: status bits for CFSR, the PC it is taken at.
+  void takeFault(unsigned vector, uint32_t status, uint32_t returnAddress, const std::string& what);
+  void resetCore();
+  void afterStop(uc_err error);
+
+  static void onBlock(uc_engine*, uint64_t address, uint32_t size, void* self);
+  static void onDelay(uc_engine*, uint64_t address, uint32_t, void* self);
+  static void onWfi(uc_engine*, uint64_t address, uint32_t, void* self);
+  static void onExclusive(uc_engine*, uint64_t address, uint32_t, void* self);
+  static void onAligned(uc_engine*, uint64_t address, uint32_t, void* self);
+  static void onInterrupt(uc_engine*, uint32_t number, void* self);
+  static bool onUnmapped(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self);
+  static bool onProtected(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self);
+  static uint64_t onRead(uc_engine*, uint64_t offset, unsigned size, void* base);
+  static void onWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* base);
+
+  Board& board_;
+  Image image_;
+  std::optional<Image> rom_;
+  uc_engine* uc_ = nullptr;
+
+  uint64_t cycles_ = 0;
+  uint64_t nextEventCycles_ = 0;
+  uint64_t halfwords_ = 0;
+  uint32_t previousEnd_ = 0;  // where the block before ended
+  bool previousBranched_ = false;
+
+  std::vector<AlignedAccess> checkedAccesses_;  // by address
+  std::vector<AlignedAccess> hookedAccesses_;   // their base may change within a block
+  std::vector<BlockInfo> flashBlocks_;          // by halfword address in flash
+  std::vector<BlockInfo> romBlocks_;
+  BlockInfo scratch_;
+
+  // Unicorn's exclusive monitor survives exceptions; the architecture's
+  // local monitor is cleared by entry and return.
+  bool monitorOpen_ = false;
+  std::optional<PendingFault> pending_;
+  uint64_t stepping_ = 0;  // instructions left to run to a pending fault
+  bool resetRequested_ = false;
+  bool busError_ = false;
+  // ASPEN clear: FPCA is software's alone, though Unicorn sets it on every
+  // FP instruction.
+  bool restoreFpca_ = false;
+  uint32_t fpcaBefore_ = 0;
+  bool stopped_ = false;
+  uint32_t resume_ = 0;
+  std::string stopReason_;
+};
+
+}  // namespace sim
