@@ -98,7 +98,11 @@ uint32_t Processor::word(uint32_t address) {
 // the block that made it.
 std::string Processor::where() {
   const uint32_t pc = reg(UC_ARM_REG_PC);
-  return " (PC " + hex(pc) + " in " + image_.symbolAt(pc) + ")";
+  std::string text = " (PC " + hex(pc) + " in " + image_.symbolAt(pc);
+  for (int index = 0; index < 4; ++index) {
+    text += (index == 0 ? "; r" : " r") + std::to_string(index) + " " + hex(reg(UC_ARM_REG_R0 + index));
+  }
+  return text + ")";
 }
 
 void Processor::fault(const std::string& what) { board_.fault(what); }
@@ -158,6 +162,9 @@ void Processor::run() {
       uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_CORTEX_M4) != UC_ERR_OK) {
     board_.fault("emulated board: Unicorn has no Cortex-M4");
   }
+  // The default 1 GB of translated code is cleared whenever a fault is run
+  // up to instruction by instruction; 256 KB of flash needs far less.
+  uc_ctl_set_tcg_buffer_size(uc_, 32U << 20);
   uc_mem_map(uc_, 0, kFlashSize, UC_PROT_READ | UC_PROT_EXEC);
   uc_mem_write(uc_, 0, image_.flash.data(), kFlashSize);
   uc_mem_map(uc_, kSramBase, kSramSize, UC_PROT_READ | UC_PROT_WRITE);
@@ -242,6 +249,12 @@ void Processor::run() {
   for (;;) {
     // Unicorn decodes an even begin address as ARM code, which an M-profile
     // core has not: the INVSTATE fault the chip takes.
+    stepping_ = stepsPlanned_;
+    stepsPlanned_ = 0;
+    if (stepping_ != 0) {
+      // Unicorn's count applies only to code translated after it is set.
+      uc_ctl_remove_cache(uc_, resume_ & ~1U, pending_->at + 4);
+    }
     const uc_err error = uc_emu_start(uc_, resume_, 0xFFFFFFFF, 0, stepping_);
     afterStop(error);
   }
@@ -369,6 +382,7 @@ bool Processor::checkFpu(uint32_t address, const BlockInfo& info) {
     }
     return true;
   }
+  // The block's own instructions before it may still open the access.
   faultBefore(address, PendingFault{info.firstFp, kUsageFault, fault_status::kNoCoprocessor,
                                     "a floating-point instruction at " + hex(info.firstFp) +
                                         (access == 1 ? " in unprivileged code, which CPACR gives no access to the FPU"
@@ -426,7 +440,7 @@ void Processor::faultBefore(uint32_t blockStart, PendingFault pending) {
     return;
   }
   pending_ = std::move(pending);
-  stepping_ = before;
+  stepsPlanned_ = before;
   resume_ = blockStart | 1U;
   setReg(UC_ARM_REG_PC, blockStart | 1U);
   uc_emu_stop(uc_);

@@ -222,7 +222,7 @@ void Processor::takeFault(unsigned vector, uint32_t status, uint32_t returnAddre
 void Processor::resetCore() {
   monitorOpen_ = false;
   previousBranched_ = false;
-  stepping_ = 0;
+  stepping_ = stepsPlanned_ = 0;
   pending_.reset();
   const uint32_t stack = word(0);
   const uint32_t reset = word(4);
@@ -241,6 +241,9 @@ void Processor::resetCore() {
 // Unicorn returned: a reset, a fault found ahead, or an error of the
 // instruction it stopped at.
 void Processor::afterStop(uc_err error) {
+  if (stepsPlanned_ != 0) {
+    return;  // stopped to run up to a fault found ahead
+  }
   const uint32_t pc = reg(UC_ARM_REG_PC);
   const bool thumb = (reg(UC_ARM_REG_XPSR) & kThumb) != 0;
   if (resetRequested_) {
@@ -256,6 +259,12 @@ void Processor::afterStop(uc_err error) {
     pending_.reset();
     if (error == UC_ERR_OK && pc == pendingFault.at) {
       flushCycles();
+      const uint32_t access = (board_.systemControlSpace().coprocessorAccess() >> 20) & 3U;
+      const bool nowAllowed = pendingFault.status == fault_status::kNoCoprocessor && (access == 3 || (access == 1 && privileged()));
+      if (nowAllowed) {
+        resume_ = pc | 1U;
+        return;
+      }
       takeFault(pendingFault.vector, pendingFault.status, pendingFault.at, pendingFault.what);
       return;
     }

@@ -122,7 +122,8 @@ class Processor {
   // local monitor is cleared by entry and return.
   bool monitorOpen_ = false;
   std::optional<PendingFault> pending_;
-  uint64_t stepping_ = 0;  // instructions left to run to a pending fault
+  uint64_t stepsPlanned_ = 0;  // instructions to run up to a pending fault
+  uint64_t stepping_ = 0;      // the same, while they run
   bool resetRequested_ = false;
   bool busError_ = false;
   // ASPEN clear: FPCA is software's alone, though Unicorn sets it on every

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/sim.h"
+#include "tests/emulator/program.h"
 
 namespace {
 
@@ -82,6 +83,56 @@ TEST(EmulatedFaults, APeripheralWhoseClockIsOff) {
   const std::string failure = failureOf(image);
   EXPECT_NE(failure.find("write at 0x4000C000: UART0 has its clock off"), std::string::npos) << failure;
   EXPECT_NE(failure.find("(PC 0x0000000"), std::string::npos) << failure;
+}
+
+// Each fault as the architecture takes it, with the status bits of its
+// registers: CFSR's UNALIGNED is bit 24, NOCP 19, INVSTATE 17, IMPRECISERR
+// 10; HFSR's FORCED bit 30.
+TEST(ArchitectureFaults, UnalignedDoubleAndMultipleAccessesTakeTheUsageFault) {
+  using emulator_test::runProgram;
+  for (const char* program : {"faults_unaligned_ldrd", "faults_unaligned_ldm"}) {
+    const auto stopped = runProgram(program);
+    EXPECT_NE(stopped.failure.find("an unaligned access at"), std::string::npos) << program << stopped.failure;
+    // Enabled in SHCSR, the UsageFault handler takes it, at the instruction.
+    const auto handled = runProgram(program, emulator_test::withFaultHandlers());
+    EXPECT_EQ(handled.r[0], 0U) << program;  // by the UsageFault handler, not escalated
+    EXPECT_EQ(handled.r[1], 0x01000000U) << program;
+    EXPECT_EQ(handled.r[2], handled.r[3]) << program << handled.outcome.text();
+  }
+}
+
+TEST(ArchitectureFaults, EscalatedToHardFaultWithTheirCause) {
+  using emulator_test::runProgram;
+  // An even vector: INVSTATE at the handler's address.
+  const auto even = runProgram("faults_even_vector", emulator_test::withFaultHandlers());
+  EXPECT_EQ(even.r[0], 0x40000000U) << even.failure;
+  EXPECT_EQ(even.r[1], 0x00020000U);
+  EXPECT_EQ(even.r[2], even.r[3]);
+  EXPECT_EQ(even.r[3] & 1U, 0U);
+  // An FP instruction in unprivileged code with CPACR's CP10 at 01; the
+  // same in privileged code before it ran.
+  const auto nocp = runProgram("faults_nocp_unprivileged", emulator_test::withFaultHandlers());
+  EXPECT_EQ(nocp.r[0], 0x40000000U) << nocp.failure;
+  EXPECT_EQ(nocp.r[1], 0x00080000U);
+  EXPECT_EQ(nocp.r[2], nocp.r[3]);
+  // A fault in HardFault locks the processor up.
+  const auto lockup = runProgram("faults_lockup_in_hard_fault", emulator_test::withFaultHandlers());
+  EXPECT_NE(lockup.failure.find("lockup: an undefined instruction"), std::string::npos) << lockup.failure;
+  const auto notes = lockup.outcome.notes();
+  ASSERT_EQ(notes.size(), 1U);
+  EXPECT_EQ(notes[0].second.rfind("HardFault (escalated from UsageFault): an undefined instruction", 0), 0U);
+}
+
+TEST(ArchitectureFaults, APeripheralRightAfterItsClockIsEnabled) {
+  using emulator_test::runProgram;
+  // The data sheet's three clocks between the gate's write and an access.
+  const auto stopped = runProgram("faults_not_ready");
+  EXPECT_NE(stopped.failure.find("GPIO port F is not ready yet"), std::string::npos) << stopped.failure;
+  const auto handled = runProgram("faults_not_ready", emulator_test::withFaultHandlers());
+  EXPECT_EQ(handled.r[1], 0x00000400U) << handled.failure;
+  // Waiting for PRGPIO first is enough.
+  const auto waited = runProgram("faults_ready");
+  EXPECT_EQ(waited.r[0], 7U) << waited.failure;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/driverlib.h"
+#include "platform/hw.h"
 #include "platform/rom.h"
 #include "sim/sim.h"
 
@@ -237,21 +238,26 @@ void preempter() {
   note("preempted");
 }
 
-TEST(Interrupts, AHigherLevelPreemptsALowerOne) {
-  Bench bench;
-  const auto run = bench.run(
-      [] {
-        clockAt50MHz();
-        startTimer(TIMER0_BASE, SYSCTL_PERIPH_TIMER0, INT_TIMER0A, 500000, slowFirst, 0x40);
-        startTimer(TIMER1_BASE, SYSCTL_PERIPH_TIMER1, INT_TIMER1A, 1000000, preempter, 0x20);
-        IntMasterEnable();
-      },
-      milliseconds(45));
-  ASSERT_TRUE(run.ok()) << run.failure();
-  const auto order = noteTexts(run);
-  ASSERT_GE(order.size(), 3U);
-  EXPECT_EQ(order[0], "first in");
-  EXPECT_EQ(order[1], "preempted");
+TEST(Interrupts, AHigherLevelPreemptsALowerOneUnlessTheGroupingJoinsThem) {
+  // AIRCR's PRIGROUP 6 leaves only bit 7 as the group: 0x20 and 0x40 are
+  // then one group, and only the group preempts.
+  for (const uint32_t grouping : {0x05FA0000U, 0x05FA0600U}) {
+    Bench bench;
+    const auto run = bench.run(
+        [grouping] {
+          hw::write32(0xE000ED0C, grouping);
+          clockAt50MHz();
+          startTimer(TIMER0_BASE, SYSCTL_PERIPH_TIMER0, INT_TIMER0A, 500000, slowFirst, 0x40);
+          startTimer(TIMER1_BASE, SYSCTL_PERIPH_TIMER1, INT_TIMER1A, 1000000, preempter, 0x20);
+          IntMasterEnable();
+        },
+        milliseconds(70));
+    ASSERT_TRUE(run.ok()) << run.failure();
+    const auto order = noteTexts(run);
+    ASSERT_GE(order.size(), 3U);
+    EXPECT_EQ(order[0], "first in");
+    EXPECT_EQ(order[1], grouping == 0x05FA0000U ? "preempted" : "first out") << std::hex << grouping;
+  }
 }
 
 void masked() { note("handler"); TimerIntClear(TIMER0_BASE, TIMER_TIMA_TIMEOUT); }
