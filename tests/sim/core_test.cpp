@@ -109,6 +109,30 @@ TEST(Faults, AnUnmappedAddressAndAMissingHandlerStopTheRun) {
       milliseconds(1));
   EXPECT_NE(missing.failure().find("interrupt 39 taken with no handler"), std::string::npos)
       << missing.failure();
+
+  // The host program cannot start again: a reset request says so.
+  const auto reset = bench.run([] { hw::write32(0xE000ED0C, 0x05FA0004); }, milliseconds(1));
+  EXPECT_NE(reset.failure().find("SYSRESETREQ: the simulated board cannot restart"), std::string::npos) << reset.failure();
+}
+
+void systemTick() { note("tick"); }
+
+TEST(Timers, SysTickTakesExceptionFifteenEveryReloadPlusOneClocks) {
+  Bench bench;
+  const auto run = bench.run(
+      [] {
+        IntRegister(15, systemTick);
+        hw::write32(0xE000E014, 15999);  // RELOAD: a millisecond at 16 MHz
+        hw::write32(0xE000E018, 0);
+        hw::write32(0xE000E010, 7);  // ENABLE, TICKINT, CLKSOURCE
+      },
+      microseconds(5500));
+  ASSERT_TRUE(run.ok()) << run.failure();
+  const auto ticks = run.interrupts(15);
+  ASSERT_EQ(ticks.size(), 5U);
+  for (size_t index = 1; index < ticks.size(); ++index) {
+    EXPECT_EQ(ticks[index] - ticks[index - 1], milliseconds(1));
+  }
 }
 
 void reportTick() { TimerIntClear(TIMER1_BASE, TIMER_TIMA_TIMEOUT); }
