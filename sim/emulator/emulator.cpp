@@ -282,12 +282,13 @@ Processor::BlockInfo Processor::analyse(uint32_t address, uint32_t size) const {
   info.known = true;
   info.size = static_cast<uint16_t>(size);
   uint64_t cycles = 0;
-  bool previousLoadStore = false;
+  bool previousLoad = false;
   for (uint32_t at = address; at < address + size;) {
     const thumb::Instruction in = instructionAt(at);
-    const bool loadStore = in.kind == thumb::Kind::LoadStore && !in.loadsPc;
-    cycles += cyclesOf(in, loadStore && previousLoadStore);
-    previousLoadStore = loadStore;
+    // A load or store right behind a load pipelines; nothing behind a store.
+    const bool single = in.kind == thumb::Kind::LoadStore && !in.loadsPc;
+    cycles += cyclesOf(in, single && previousLoad);
+    previousLoad = single && !in.store;
     if (in.kind == thumb::Kind::LoadStore && in.base == 15) {
       ++info.flashLoads;
     }

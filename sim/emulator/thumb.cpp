@@ -47,16 +47,19 @@ Instruction narrow(uint16_t h) {
       in.kind = Kind::LoadStore;
       in.base = static_cast<uint8_t>((h >> 3) & 7U);
       in.writes = ((h >> 9) & 7U) >= 3 ? reg(low) : 0;
+      in.store = ((h >> 9) & 7U) < 3;
       return in;
     case 0b01100: case 0b01101: case 0b01110: case 0b01111: case 0b10000: case 0b10001:
       in.kind = Kind::LoadStore;
       in.base = static_cast<uint8_t>((h >> 3) & 7U);
       in.writes = (h & 0x0800) != 0 ? reg(low) : 0;
+      in.store = (h & 0x0800) == 0;
       return in;
     case 0b10010: case 0b10011:
       in.kind = Kind::LoadStore;
       in.base = 13;
       in.writes = (h & 0x0800) != 0 ? reg(high) : 0;
+      in.store = (h & 0x0800) == 0;
       return in;
     case 0b10100: case 0b10101:
       in.writes = reg(high);
@@ -233,6 +236,7 @@ Instruction wide(uint16_t h, uint16_t s) {
         in.kind = Kind::LoadStore;
         in.base = rn;
         in.writes = static_cast<uint16_t>(load ? rt : 0U);
+        in.store = !load;
         in.loadsPc = load && ((s >> 12) & 0xFU) == 15 && ((h >> 5) & 3U) == 2;  // not PLD
         if ((h & 0x0080) == 0 && (s & 0x0900) == 0x0900) {
           in.writes = static_cast<uint16_t>(in.writes | reg(rn));  // writeback

@@ -39,6 +39,7 @@ struct Instruction {
   bool fp = false;        // uses the FPU: CPACR must allow it
   bool it = false;        // an IT instruction: the next ones are conditional
   bool loadsPc = false;   // POP or LDM with PC, LDR PC: a branch
+  bool store = false;     // a single store: nothing pipelines behind it
   uint16_t writes = 0;    // core registers it may write (a superset)
 };
 
