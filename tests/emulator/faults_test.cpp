@@ -109,6 +109,10 @@ TEST(ArchitectureFaults, EscalatedToHardFaultWithTheirCause) {
   EXPECT_EQ(even.r[1], 0x00020000U);
   EXPECT_EQ(even.r[2], even.r[3]);
   EXPECT_EQ(even.r[3] & 1U, 0U);
+  // The same for the reset entry: HardFault, UsageFault being disabled.
+  const auto reset = runProgram("faults_even_reset", emulator_test::withFaultHandlers());
+  EXPECT_EQ(reset.r[1], 0x00020000U) << reset.failure;
+  EXPECT_EQ(reset.r[2], reset.r[3] & ~1U);
   // An FP instruction in unprivileged code with CPACR's CP10 at 01; the
   // same in privileged code before it ran.
   const auto nocp = runProgram("faults_nocp_unprivileged", emulator_test::withFaultHandlers());

@@ -25,4 +25,19 @@ TEST(Timing, InstructionClassesAndTheFlashWaitState) {
   }
 }
 
+TEST(Timing, TheIdleJumpSkipsAWaitingLoopButNotOneThatCounts) {
+  // 1000 passes of LDR (2 cycles and the bus access), SUBS, BNE: about half
+  // a millisecond at 16 MHz, as on the chip, not a jump to the run's end.
+  const Ending counted = runProgram("polling_counts", sim::Bench{}, sim::seconds(10));
+  EXPECT_EQ(counted.r[2], 1U) << counted.failure;
+  EXPECT_LT(counted.outcome.end(), sim::milliseconds(1));
+  EXPECT_GT(counted.outcome.end(), sim::microseconds(300));
+  // A loop that can only see something new after an event goes to it; with
+  // none, to the end of the run, having run a few passes only.
+  const auto waiting = sim::Bench{}.runImage(std::string(EMULATOR_PROGRAMS_DIR) + "/polling_waits.elf", sim::seconds(10));
+  EXPECT_TRUE(waiting.ok()) << waiting.failure();
+  EXPECT_EQ(waiting.end(), sim::seconds(10));
+  EXPECT_LT(waiting.executedHalfwords(), 200U);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 @ r3 = where the fault was expected.
 #include "common.inc"
         .weak fault_at
+reset_address:
         .thumb_func
 reset:
 #if defined(UNALIGNED_LDRD) || defined(UNALIGNED_LDM)
@@ -82,6 +83,8 @@ hard_fault:
         ldr r1, [r1]
 #if defined(EVEN_VECTOR)
         load32 r3, irq0
+#elif defined(EVEN_RESET)
+        load32 r3, reset
 #else
         load32 r3, fault_at
 #endif
