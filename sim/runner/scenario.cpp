@@ -186,7 +186,7 @@ Scenario Reader::read() const {
     fail(nullptr, "run", "the [run] table with its seconds is needed");
   }
   const toml::table& runTable = table(*run, "run");
-  only(runTable, "run", {"name", "seconds", "firmware"});
+  only(runTable, "run", {"name", "seconds", "firmware", "fault_handlers"});
   if (const toml::node* name = runTable.get("name")) {
     scenario.name = text(*name, "run.name");
   }
@@ -200,6 +200,9 @@ Scenario Reader::read() const {
   }
   if (const toml::node* firmware = runTable.get("firmware")) {
     scenario.firmware = text(*firmware, "run.firmware");
+  }
+  if (const toml::node* handlers = runTable.get("fault_handlers")) {
+    scenario.faultHandlers = flag(*handlers, "run.fault_handlers");
   }
 
   if (const toml::node* wearer = root_.get("wearer")) {

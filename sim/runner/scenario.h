@@ -19,6 +19,9 @@ struct Scenario {
   // "host" (the firmware built for the host), "arm" (the target build's
   // image) or the path of an ELF image.
   std::string firmware = "host";
+  // On the emulated board: faults taken by the image's handlers, as on the
+  // chip, rather than ending the run where they happen.
+  bool faultHandlers = false;
 
   // The wearer: where the GPS receiver puts them.
   std::vector<peers::Position> walk;

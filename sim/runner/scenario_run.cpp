@@ -387,6 +387,7 @@ std::vector<PinChange> pressesOf(const Scenario& scenario) {
 ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
                             bool progress) {
   Bench bench;
+  bench.runFaultHandlers(scenario.faultHandlers);
   const peers::GpsReceiver gps = receiverOf(scenario);
   if (!scenario.walk.empty()) {
     gps.attach(bench, scenario.length);

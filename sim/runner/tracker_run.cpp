@@ -2,8 +2,8 @@
 // bench would see: the console, the modem line, or the whole timeline.
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
-//               [--server HOST:PORT] [--image ELF] [--vcd FILE] [--timeline]
-//   tracker_run --scenario FILE --out FOLDER [--image ELF]
+//               [--server HOST:PORT] [--image ELF [--fault-handlers]] [--vcd FILE] [--timeline]
+//   tracker_run --scenario FILE --out FOLDER [--image ELF] [--fault-handlers]
 //   tracker_run --help
 //
 // Status 0: the run ended well; 1: a fault; 2: a wrong option or scenario
@@ -20,6 +20,9 @@
 // --server HOST:PORT: the modem's HTTP requests go to a real report server.
 // --image ELF: the target build's ARM image on the emulated board, instead of
 //             the host build of the same firmware.
+// --fault-handlers: on the emulated board a fault is taken by the image's
+//             handler (escalated as the architecture says) and noted,
+//             instead of ending the run where it happened.
 // --vcd FILE: the LEDs, the button and the UART lines at bit level as a
 //             waveform (Value Change Dump).
 // --scenario FILE --out FOLDER: the run a scenario file describes; the
@@ -61,7 +64,7 @@ void printLine(const char* title, const std::string& bytes) {
   std::printf("\n");
 }
 
-int runScenarioFile(const std::string& file, const std::string& folder, const std::string& image) {
+int runScenarioFile(const std::string& file, const std::string& folder, const std::string& image, bool faultHandlers) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -73,6 +76,7 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
   if (!image.empty()) {
     scenario.firmware = image;
   }
+  scenario.faultHandlers = scenario.faultHandlers || faultHandlers;
   const ScenarioResult result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0);
   std::fputs(result.summary.c_str(), stdout);
   return result.outcome.ok() ? 0 : 1;
@@ -153,6 +157,10 @@ int main(int argc, char** argv) {
                            ->check(CLI::Validator(hostAndPort, "HOST:PORT"));
   app.add_option("--image", image, "run this ARM image (ELF) on the emulated board instead of the host build")
       ->check(CLI::ExistingFile);
+  bool faultHandlers = false;
+  app.add_flag("--fault-handlers", faultHandlers,
+               "on the emulated board, let the image's fault handlers take faults as the chip does (each noted in "
+               "the timeline) instead of ending the run at the first fault");
   auto* vcdOption = app.add_option("--vcd", vcd, "write the LEDs, the button and the UART lines as a waveform (VCD)")
                         ->check(CLI::Validator(writableFile, "FILE"));
   auto* timelineOption = app.add_flag("--timeline", timeline, "print the whole timeline instead of the summary");
@@ -182,12 +190,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (!scenarioFile.empty()) {
-    return runScenarioFile(scenarioFile, out, image);
+    return runScenarioFile(scenarioFile, out, image, faultHandlers);
   }
   const auto toTime = [](double at) { return static_cast<Time>(std::llround(at * 1e6)) * microseconds(1); };
   const Time end = toTime(length);
   Bench bench;
   bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
+  bench.runFaultHandlers(faultHandlers);
   peers::PulseSensor(72).noise(40, 1).attach(bench);
   peers::CaretakerPhone phone;
   for (const double at : presses) {

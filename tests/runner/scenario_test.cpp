@@ -54,12 +54,13 @@ TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
   EXPECT_EQ(broken.rfind("bad.toml:3: ", 0), 0U) << broken;
   // A good file.
   const Scenario scenario = parseScenario(
-      "[run]\nname = \"n\"\nseconds = 90.5\nfirmware = \"arm\"\n[wearer]\nwalk = [[41.0, 29.0], [41.001, 29.0]]\n"
+      "[run]\nname = \"n\"\nseconds = 90.5\nfirmware = \"arm\"\nfault_handlers = true\n[wearer]\nwalk = [[41.0, 29.0], [41.001, 29.0]]\n"
       "speed = 2\nwithout_fix = [[10, 20]]\n[button]\npresses = [5]\n[phone]\nanswer = \"busy\"\n"
       "calls = [{ at = 30, ring_for = 9, talk = 3 }]\n[network]\nfaults = [{ kind = \"power_loss\", from = 40, to = 50 }]\n",
       "good.toml");
   EXPECT_EQ(scenario.length, seconds(90) + milliseconds(500));
   EXPECT_EQ(scenario.firmware, "arm");
+  EXPECT_TRUE(scenario.faultHandlers);
   EXPECT_EQ(scenario.walk.size(), 2U);
   EXPECT_TRUE(scenario.phone.busy);
   ASSERT_EQ(scenario.phone.calls.size(), 1U);
