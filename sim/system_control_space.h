@@ -41,6 +41,7 @@ class SystemTick final : public EventTarget {
 
 // Fault status bits (CFSR and HFSR) as the architecture numbers them.
 namespace fault_status {
+inline constexpr uint32_t kInstructionAccessViolation = 1U << 0;
 inline constexpr uint32_t kInstructionBusError = 1U << 8;
 inline constexpr uint32_t kPreciseBusError = 1U << 9;
 inline constexpr uint32_t kImpreciseBusError = 1U << 10;

@@ -268,7 +268,8 @@ void Processor::onExclusive(uc_engine*, uint64_t address, uint32_t, void* self) 
 
 void Processor::onInterrupt(uc_engine*, uint32_t number, void* self) {
   auto* processor = static_cast<Processor*>(self);
-  constexpr uint32_t kSupervisorCall = 2, kDataAbort = 4, kBreakpoint = 7, kExceptionExit = 8, kUnaligned = 22;
+  constexpr uint32_t kSupervisorCall = 2, kPrefetchAbort = 3, kDataAbort = 4, kBreakpoint = 7, kExceptionExit = 8,
+                     kUnaligned = 22;
   const uint32_t pc = processor->reg(UC_ARM_REG_PC);
   switch (number) {
     case kExceptionExit:
@@ -276,6 +277,12 @@ void Processor::onInterrupt(uc_engine*, uint32_t number, void* self) {
       return;
     case kSupervisorCall:
       processor->supervisorCall();
+      return;
+    case kPrefetchAbort:
+      // Unicorn knows the default memory map's execute-never regions.
+      processor->flushCycles();
+      processor->takeFault(kMemManage, fault_status::kInstructionAccessViolation, pc,
+                           "execution at " + hex(pc) + " in an execute-never region");
       return;
     case kDataAbort:
     case kUnaligned:

@@ -289,10 +289,19 @@ void Processor::afterStop(uc_err error) {
         takeFault(kUsageFault, fault_status::kUndefinedInstruction, pc, "an undefined instruction at " + hex(pc));
       }
       return;
-    case UC_ERR_FETCH_UNMAPPED:
-    case UC_ERR_FETCH_PROT:
-      takeFault(kBusFault, fault_status::kInstructionBusError, pc, stopReason_);
+    case UC_ERR_FETCH_UNMAPPED: {
+      // The default memory map's execute-never regions: the peripherals and
+      // the system space; elsewhere nothing answers the fetch.
+      const bool executeNever = (pc >= 0x40000000U && pc < 0x60000000U) || pc >= 0xE0000000U;
+      takeFault(executeNever ? kMemManage : kBusFault,
+                executeNever ? fault_status::kInstructionAccessViolation : fault_status::kInstructionBusError, pc,
+                stopReason_);
       return;
+    }
+    case UC_ERR_FETCH_PROT:
+      // The chip runs code from SRAM; here it is mapped without execute
+      // permission, for speed.
+      fault(stopReason_ + ": the emulated board does not run code from SRAM");
     case UC_ERR_READ_UNMAPPED:
     case UC_ERR_WRITE_UNMAPPED:
     case UC_ERR_WRITE_PROT:

@@ -119,6 +119,11 @@ TEST(ArchitectureFaults, EscalatedToHardFaultWithTheirCause) {
   EXPECT_EQ(nocp.r[0], 0x40000000U) << nocp.failure;
   EXPECT_EQ(nocp.r[1], 0x00080000U);
   EXPECT_EQ(nocp.r[2], nocp.r[3]);
+  // Execution in the peripheral region, execute-never: MemManage, enabled,
+  // with IACCVIOL (CFSR bit 0) and the address it jumped to.
+  const auto never = runProgram("faults_execute_never", emulator_test::withFaultHandlers());
+  EXPECT_EQ(never.r[1], 0x00000001U) << never.failure;
+  EXPECT_EQ(never.r[2], never.r[3]);
   // A fault in HardFault locks the processor up.
   const auto lockup = runProgram("faults_lockup_in_hard_fault", emulator_test::withFaultHandlers());
   EXPECT_NE(lockup.failure.find("lockup: an undefined instruction"), std::string::npos) << lockup.failure;

@@ -61,6 +61,12 @@ fault_at:
         load32 r2, 0x400253FC
         ldr r2, [r2]
         movs r0, #7
+#elif defined(EXECUTE_NEVER)
+        load32 r0, SHCSR
+        mov r1, #(1 << 16)           @ MEMFAULTENA
+        str r1, [r0]
+        load32 r0, 0x40000001        @ the peripheral region is execute-never
+        bx r0
 #elif defined(LOCKUP_IN_HARD_FAULT)
         udf #2                       @ to HardFault, which faults again
 #endif
@@ -97,4 +103,13 @@ usage_fault:
         load32 r1, CFSR
         ldr r1, [r1]
         load32 r3, fault_at
+        finish
+
+        .thumb_func
+mem_manage:
+        ldr r2, [sp, #24]
+        movs r0, #0
+        load32 r1, CFSR
+        ldr r1, [r1]
+        load32 r3, 0x40000000
         finish
