@@ -4,6 +4,7 @@
 // exclusive accesses, with the local monitor.
 #include <algorithm>
 #include <array>
+#include <optional>
 
 #include "platform/registers.h"
 #include "sim/board.h"
@@ -58,28 +59,56 @@ bool isAlignedAccess(const thumb::Instruction& in) {
 
 // The accesses the architecture wants aligned but Unicorn does not check.
 // One whose base no earlier instruction of its straight run can change is
-// checked at the start of any block that holds it; the others get a hook.
+// checked at the start of any block that holds it; one whose base is a
+// constant from the literal pool is decided here; the others get a hook.
 void Processor::scanCode(const Image& image) {
   for (size_t range = 0; range < image.codeStarts.size(); ++range) {
     uint16_t written = 0;
+    uint16_t known = 0;  // registers holding a literal loaded in this run
+    std::array<uint32_t, 16> values{};
     unsigned conditional = 0;  // instructions an IT makes conditional
     for (uint32_t address = image.codeStarts[range]; address + 2 <= image.codeEnds[range];) {
       const thumb::Instruction in = instructionAt(address);
       if (isAlignedAccess(in)) {
-        const bool safe = conditional == 0 && ((written >> in.base) & 1U) == 0;
-        (safe ? checkedAccesses_ : hookedAccesses_).push_back(AlignedAccess{address, in});
+        const bool exclusive = in.kind == thumb::Kind::LoadExclusive || in.kind == thumb::Kind::StoreExclusive;
+        const uint32_t mask = (exclusive ? in.size : 4U) - 1U;
+        const bool constant = conditional == 0 && ((known >> in.base) & 1U) != 0;
+        if (constant && (values[in.base] & mask) == 0) {
+          // always aligned
+        } else if (!constant && conditional == 0 && ((written >> in.base) & 1U) == 0) {
+          checkedAccesses_.push_back(AlignedAccess{address, in});
+        } else {
+          hookedAccesses_.push_back(AlignedAccess{address, in});
+        }
       }
       written = static_cast<uint16_t>(written | in.writes);
+      known = static_cast<uint16_t>(known & ~in.writes);
+      // LDR Rt, [PC, #imm]: the word at Align(PC, 4) + imm, PC being the
+      // instruction's address + 4.
+      const uint16_t first = code(address), second = code(address + 2);
+      std::optional<int> literal;
+      unsigned target = 0;
+      if ((first & 0xF800) == 0x4800) {
+        literal = static_cast<int>((first & 0xFFU) * 4);
+        target = (first >> 8) & 7U;
+      } else if ((first & 0xFF7F) == 0xF85F && ((second >> 12) & 0xFU) < 13) {
+        literal = static_cast<int>(second & 0xFFFU) * ((first & 0x0080) != 0 ? 1 : -1);
+        target = (second >> 12) & 0xFU;
+      }
+      if (literal && conditional == 0) {
+        const uint32_t at = static_cast<uint32_t>(static_cast<int64_t>((address + 4) & ~3U) + *literal);
+        values[target] = uint32_t{code(at)} | (uint32_t{code(at + 2)} << 16);
+        known = static_cast<uint16_t>(known | (1U << target));
+      }
       if (conditional > 0) {
         --conditional;
       }
       if (in.it) {
-        const uint16_t mask = code(address) & 0xFU;
-        conditional = 4 - static_cast<unsigned>(__builtin_ctz(mask));
+        conditional = 4 - static_cast<unsigned>(__builtin_ctz(first & 0xFU));
       }
       address += in.length;
       if (in.kind == thumb::Kind::Branch || in.loadsPc || in.kind == thumb::Kind::Wait) {
-        written = 0;
+        written = known = 0;
       }
     }
   }

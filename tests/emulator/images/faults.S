@@ -6,7 +6,7 @@
 reset_address:
         .thumb_func
 reset:
-#if defined(UNALIGNED_LDRD) || defined(UNALIGNED_LDM)
+#if defined(UNALIGNED_LDRD) || defined(UNALIGNED_LDM) || defined(UNALIGNED_LITERAL)
         load32 r0, SHCSR
         mov r1, #(1 << 18)           @ USGFAULTENA
         str r1, [r0]
@@ -19,6 +19,13 @@ reset:
 1:      movs r0, #1                  @ runs before the fault: not at the block's start
 fault_at:
         ldrd r0, r1, [r3]
+#elif defined(UNALIGNED_LITERAL)
+        ldr r3, =0x20000102          @ the base from the literal pool
+fault_at:
+        strd r0, r1, [r3]
+        b 1f
+        .ltorg
+1:
 #elif defined(UNALIGNED_LDM)
         adds r3, #2                  @ the base changes within the block
 fault_at:
