@@ -47,6 +47,28 @@ uint64_t cyclesOf(const thumb::Instruction& in, bool pipelined) {
   }
 }
 
+// Whether a condition code holds for the flags NZCV (bits 31-28).
+bool holds(unsigned condition, uint32_t flags) {
+  const bool n = (flags >> 31) & 1U, z = (flags >> 30) & 1U, c = (flags >> 29) & 1U, v = (flags >> 28) & 1U;
+  bool result = true;
+  switch (condition >> 1) {
+    case 0: result = z; break;
+    case 1: result = c; break;
+    case 2: result = n; break;
+    case 3: result = v; break;
+    case 4: result = c && !z; break;
+    case 5: result = n == v; break;
+    case 6: result = !z && n == v; break;
+    default: return true;
+  }
+  return (condition & 1U) != 0 ? !result : result;
+}
+
+std::string unalignedText(uint32_t at, uint32_t base) {
+  return "an unaligned access at " + hex(at) + " to " + hex(base) +
+         " (LDRD, STRD, LDM, STM and exclusive accesses must be aligned)";
+}
+
 bool isAlignedAccess(const thumb::Instruction& in) {
   using thumb::Kind;
   const bool kind = in.kind == Kind::LoadStoreDual || in.kind == Kind::LoadMultiple || in.kind == Kind::StoreMultiple ||
@@ -67,6 +89,7 @@ void Processor::scanCode(const Image& image) {
     uint16_t known = 0;  // registers holding a literal loaded in this run
     std::array<uint32_t, 16> values{};
     unsigned conditional = 0;  // instructions an IT makes conditional
+    unsigned firstCondition = 0, itMask = 0, position = 0;
     for (uint32_t address = image.codeStarts[range]; address + 2 <= image.codeEnds[range];) {
       const thumb::Instruction in = instructionAt(address);
       if (isAlignedAccess(in)) {
@@ -78,7 +101,14 @@ void Processor::scanCode(const Image& image) {
         } else if (!constant && conditional == 0 && ((written >> in.base) & 1U) == 0) {
           checkedAccesses_.push_back(AlignedAccess{address, in});
         } else {
-          hookedAccesses_.push_back(AlignedAccess{address, in});
+          // In an IT block: the first runs under firstcond, each after it
+          // under firstcond or its inverse as its mask bit says.
+          uint8_t condition = 0xE;
+          if (conditional > 0) {
+            const bool then = position == 0 || ((itMask >> (4 - position)) & 1U) == (firstCondition & 1U);
+            condition = static_cast<uint8_t>(then ? firstCondition : firstCondition ^ 1U);
+          }
+          hookedAccesses_.push_back(AlignedAccess{address, in, condition});
         }
       }
       written = static_cast<uint16_t>(written | in.writes);
@@ -102,9 +132,13 @@ void Processor::scanCode(const Image& image) {
       }
       if (conditional > 0) {
         --conditional;
+        ++position;
       }
       if (in.it) {
-        conditional = 4 - static_cast<unsigned>(__builtin_ctz(first & 0xFU));
+        itMask = first & 0xFU;
+        firstCondition = (first >> 4) & 0xFU;
+        conditional = 4 - static_cast<unsigned>(__builtin_ctz(itMask));
+        position = 0;
       }
       address += in.length;
       if (in.kind == thumb::Kind::Branch || in.loadsPc || in.kind == thumb::Kind::Wait) {
@@ -263,19 +297,23 @@ void Processor::saveLazyState() {
   scs.setFpContextControl(scs.fpContextControl() & ~kLazyActive);
 }
 
+// Only the base decides for LDM/STM; for LDRD/STRD the offset is a
+// multiple of four, for exclusives of their size.
+bool Processor::misaligned(const AlignedAccess& access, uint32_t& base) {
+  const thumb::Instruction& in = access.instruction;
+  base = reg(UC_ARM_REG_R0 + in.base);
+  const bool exclusive = in.kind == thumb::Kind::LoadExclusive || in.kind == thumb::Kind::StoreExclusive;
+  return (base & ((exclusive ? in.size : 4U) - 1U)) != 0 &&
+         (access.condition == 0xE || holds(access.condition, reg(UC_ARM_REG_APSR_NZCV)));
+}
+
 bool Processor::checkAlignment(uint32_t address, const BlockInfo& info) {
   for (uint32_t index = info.alignedBegin; index < info.alignedEnd; ++index) {
     const AlignedAccess& access = checkedAccesses_[index];
-    const uint32_t base = reg(UC_ARM_REG_R0 + access.instruction.base);
-    const bool exclusive = access.instruction.kind == thumb::Kind::LoadExclusive ||
-                           access.instruction.kind == thumb::Kind::StoreExclusive;
-    const uint32_t alignment = exclusive ? access.instruction.size : 4;
-    // Only the base decides for LDM/STM; for LDRD/STRD the offset is a
-    // multiple of four, for exclusives of their size.
-    if ((base & (alignment - 1)) != 0) {
+    uint32_t base = 0;
+    if (misaligned(access, base)) {
       faultBefore(address, PendingFault{access.address, kUsageFault, fault_status::kUnaligned,
-                                        "an unaligned access at " + hex(access.address) + " to " + hex(base) +
-                                            " (LDRD, STRD, LDM, STM and exclusive accesses must be aligned)"});
+                                        unalignedText(access.address, base)});
       return false;
     }
   }
@@ -322,20 +360,15 @@ void Processor::exclusive(uint32_t address) {
 void Processor::onAligned(uc_engine*, uint64_t address, uint32_t, void* self) {
   auto* processor = static_cast<Processor*>(self);
   const uint32_t at = static_cast<uint32_t>(address);
-  BlockInfo single;
-  const auto found = std::find_if(processor->hookedAccesses_.begin(), processor->hookedAccesses_.end(),
-                                  [at](const AlignedAccess& access) { return access.address == at; });
-  if (found == processor->hookedAccesses_.end() || processor->stepping_ != 0) {
+  const auto found = std::lower_bound(processor->hookedAccesses_.begin(), processor->hookedAccesses_.end(), at,
+                                      [](const AlignedAccess& access, uint32_t value) { return access.address < value; });
+  if (found == processor->hookedAccesses_.end() || found->address != at || processor->stepping_ != 0) {
     return;
   }
-  const thumb::Instruction& in = found->instruction;
-  const uint32_t base = processor->reg(UC_ARM_REG_R0 + in.base);
-  const bool exclusive = in.kind == thumb::Kind::LoadExclusive || in.kind == thumb::Kind::StoreExclusive;
-  if ((base & ((exclusive ? in.size : 4U) - 1U)) != 0) {
+  uint32_t base = 0;
+  if (processor->misaligned(*found, base)) {
     processor->flushCycles();
-    processor->takeFault(kUsageFault, fault_status::kUnaligned, at,
-                         "an unaligned access at " + hex(at) + " to " + hex(base) +
-                             " (LDRD, STRD, LDM, STM and exclusive accesses must be aligned)");
+    processor->takeFault(kUsageFault, fault_status::kUnaligned, at, unalignedText(at, base));
   }
 }
 

@@ -134,8 +134,9 @@ void Processor::run() {
   if (rom_) {
     scanCode(*rom_);
   }
-  std::sort(checkedAccesses_.begin(), checkedAccesses_.end(),
-            [](const AlignedAccess& a, const AlignedAccess& b) { return a.address < b.address; });
+  const auto byAddress = [](const AlignedAccess& a, const AlignedAccess& b) { return a.address < b.address; };
+  std::sort(checkedAccesses_.begin(), checkedAccesses_.end(), byAddress);
+  std::sort(hookedAccesses_.begin(), hookedAccesses_.end(), byAddress);
   for (const AlignedAccess& access : hookedAccesses_) {
     uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onAligned), this, access.address, access.address);
   }

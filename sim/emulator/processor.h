@@ -45,7 +45,9 @@ class Processor {
   struct AlignedAccess {
     uint32_t address;
     thumb::Instruction instruction;
+    uint8_t condition = 0xE;  // in an IT block, the condition it runs under
   };
+  [[nodiscard]] bool misaligned(const AlignedAccess& access, uint32_t& base);
   // A fault found before the instruction that takes it has run.
   struct PendingFault {
     uint32_t at = 0;

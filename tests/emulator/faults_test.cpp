@@ -101,6 +101,8 @@ TEST(ArchitectureFaults, UnalignedDoubleAndMultipleAccessesTakeTheUsageFault) {
     EXPECT_EQ(handled.r[1], 0x01000000U) << program;
     EXPECT_EQ(handled.r[2], handled.r[3]) << program << handled.outcome.text();
   }
+  // One that its IT block's condition skips does not fault.
+  EXPECT_EQ(runProgram("faults_it_skipped").r[0], 7U);
 }
 
 TEST(ArchitectureFaults, EscalatedToHardFaultWithTheirCause) {

@@ -6,7 +6,7 @@
 reset_address:
         .thumb_func
 reset:
-#if defined(UNALIGNED_LDRD) || defined(UNALIGNED_LDM) || defined(UNALIGNED_LITERAL)
+#if defined(UNALIGNED_LDRD) || defined(UNALIGNED_LDM) || defined(UNALIGNED_LITERAL) || defined(IT_SKIPPED)
         load32 r0, SHCSR
         mov r1, #(1 << 18)           @ USGFAULTENA
         str r1, [r0]
@@ -26,6 +26,12 @@ fault_at:
         b 1f
         .ltorg
 1:
+#elif defined(IT_SKIPPED)
+        adds r3, #2
+        cmp r0, r0
+        it ne
+        ldrdne r0, r1, [r3]          @ not run: no fault
+        movs r0, #7
 #elif defined(UNALIGNED_LDM)
         adds r3, #2                  @ the base changes within the block
 fault_at:
