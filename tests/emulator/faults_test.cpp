@@ -90,9 +90,10 @@ TEST(EmulatedFaults, APeripheralWhoseClockIsOff) {
 // 10; HFSR's FORCED bit 30.
 TEST(ArchitectureFaults, UnalignedDoubleAndMultipleAccessesTakeTheUsageFault) {
   using emulator_test::runProgram;
-  // The base unchanged since the block's start, changed within it, and a
-  // constant from the literal pool.
-  for (const char* program : {"faults_unaligned_ldrd", "faults_unaligned_ldm", "faults_unaligned_literal"}) {
+  // The base unchanged since the block's start, changed within it, a
+  // constant from the literal pool; an exclusive load.
+  for (const char* program :
+       {"faults_unaligned_ldrd", "faults_unaligned_ldm", "faults_unaligned_literal", "faults_unaligned_ldrex"}) {
     const auto stopped = runProgram(program);
     EXPECT_NE(stopped.failure.find("an unaligned access at"), std::string::npos) << program << stopped.failure;
     // Enabled in SHCSR, the UsageFault handler takes it, at the instruction.

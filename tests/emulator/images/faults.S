@@ -6,7 +6,8 @@
 reset_address:
         .thumb_func
 reset:
-#if defined(UNALIGNED_LDRD) || defined(UNALIGNED_LDM) || defined(UNALIGNED_LITERAL) || defined(IT_SKIPPED)
+#if defined(UNALIGNED_LDRD) || defined(UNALIGNED_LDM) || defined(UNALIGNED_LITERAL) || defined(IT_SKIPPED) || \
+    defined(UNALIGNED_LDREX)
         load32 r0, SHCSR
         mov r1, #(1 << 18)           @ USGFAULTENA
         str r1, [r0]
@@ -26,6 +27,10 @@ fault_at:
         b 1f
         .ltorg
 1:
+#elif defined(UNALIGNED_LDREX)
+        adds r3, #2
+fault_at:
+        ldrex r0, [r3]
 #elif defined(IT_SKIPPED)
         adds r3, #2
         cmp r0, r0
