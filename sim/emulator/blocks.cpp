@@ -90,7 +90,19 @@ void Processor::scanCode(const Image& image) {
     std::array<uint32_t, 16> values{};
     unsigned conditional = 0;  // instructions an IT makes conditional
     unsigned firstCondition = 0, itMask = 0, position = 0;
+    bool data = false;
     for (uint32_t address = image.codeStarts[range]; address + 2 <= image.codeEnds[range];) {
+      // A literal pool read as code would put the instructions after it
+      // out of step: the mapping symbols say where code starts again.
+      if (const auto mark = image.codeMapping.find(address); mark != image.codeMapping.end()) {
+        data = !mark->second;
+        written = known = 0;
+        conditional = 0;
+      }
+      if (data) {
+        address += 2;
+        continue;
+      }
       const thumb::Instruction in = instructionAt(address);
       if (isAlignedAccess(in)) {
         const bool exclusive = in.kind == thumb::Kind::LoadExclusive || in.kind == thumb::Kind::StoreExclusive;
@@ -156,11 +168,12 @@ const Processor::BlockInfo& Processor::blockInfo(uint32_t address, uint32_t size
   } else if (rom_ && address >= kRomBase && address - kRomBase < kRomSize) {
     slot = &romBlocks_[(address - kRomBase) / 2];
   } else {
-    scratch_ = analyse(address, size);
+    scratch_ = analyse(address, size);  // neither flash nor ROM: no checks there
     return scratch_;
   }
   if (!slot->known || slot->size != size) {
     *slot = analyse(address, size);
+    findChecks(address, size, *slot);
   }
   return *slot;
 }
@@ -188,13 +201,25 @@ Processor::BlockInfo Processor::analyse(uint32_t address, uint32_t size) const {
     at += in.length;
   }
   info.cycles = static_cast<uint16_t>(std::min<uint64_t>(cycles, 0xFFFF));
-  const auto byAddress = [](const AlignedAccess& access, uint32_t value) { return access.address < value; };
-  info.alignedBegin = static_cast<uint32_t>(
-      std::lower_bound(checkedAccesses_.begin(), checkedAccesses_.end(), address, byAddress) - checkedAccesses_.begin());
-  info.alignedEnd = static_cast<uint32_t>(
-      std::lower_bound(checkedAccesses_.begin(), checkedAccesses_.end(), address + size, byAddress) -
-      checkedAccesses_.begin());
+  info.alignedBegin = info.alignedEnd = static_cast<uint32_t>(blockChecks_.size());
   return info;
+}
+
+// The checked accesses of a block, found on its own instruction boundaries:
+// a stray match inside another instruction is never taken for one.
+void Processor::findChecks(uint32_t address, uint32_t size, BlockInfo& info) {
+  info.alignedBegin = static_cast<uint32_t>(blockChecks_.size());
+  const auto byAddress = [](const AlignedAccess& access, uint32_t value) { return access.address < value; };
+  auto next = std::lower_bound(checkedAccesses_.begin(), checkedAccesses_.end(), address, byAddress);
+  for (uint32_t at = address; at < address + size && next != checkedAccesses_.end(); at += instructionAt(at).length) {
+    while (next != checkedAccesses_.end() && next->address < at) {
+      ++next;
+    }
+    if (next != checkedAccesses_.end() && next->address == at) {
+      blockChecks_.push_back(static_cast<uint32_t>(next - checkedAccesses_.begin()));
+    }
+  }
+  info.alignedEnd = static_cast<uint32_t>(blockChecks_.size());
 }
 
 // The flash's wait state for a taken branch at a fast clock: none when the
@@ -309,7 +334,7 @@ bool Processor::misaligned(const AlignedAccess& access, uint32_t& base) {
 
 bool Processor::checkAlignment(uint32_t address, const BlockInfo& info) {
   for (uint32_t index = info.alignedBegin; index < info.alignedEnd; ++index) {
-    const AlignedAccess& access = checkedAccesses_[index];
+    const AlignedAccess& access = checkedAccesses_[blockChecks_[index]];
     uint32_t base = 0;
     if (misaligned(access, base)) {
       faultBefore(address, PendingFault{access.address, kUsageFault, fault_status::kUnaligned,

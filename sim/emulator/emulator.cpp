@@ -141,18 +141,17 @@ void Processor::run() {
     uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onAligned), this, access.address, access.address);
   }
   // Every WFI in the code waits for the next event; exclusive accesses
-  // keep the architecture's local monitor.
+  // keep the architecture's local monitor. Each halfword is looked at: a
+  // hook inside another instruction never fires.
   for (size_t range = 0; range < image_.codeStarts.size(); ++range) {
-    for (uint32_t address = image_.codeStarts[range]; address + 2 <= image_.codeEnds[range];) {
-      const thumb::Instruction in = instructionAt(address);
+    for (uint32_t address = image_.codeStarts[range]; address + 2 <= image_.codeEnds[range]; address += 2) {
+      const thumb::Kind kind = instructionAt(address).kind;
       if (code(address) == kWfi) {
         uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onWfi), this, address, address);
-      }
-      if (in.kind == thumb::Kind::LoadExclusive || in.kind == thumb::Kind::StoreExclusive ||
-          in.kind == thumb::Kind::ClearExclusive) {
+      } else if (kind == thumb::Kind::LoadExclusive || kind == thumb::Kind::StoreExclusive ||
+                 kind == thumb::Kind::ClearExclusive) {
         uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onExclusive), this, address, address);
       }
-      address += in.length;
     }
   }
 

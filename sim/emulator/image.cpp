@@ -96,7 +96,9 @@ Image loadImage(Board& board, const std::string& path, uint32_t base, uint32_t s
       if (name == nullptr) {
         continue;
       }
-      if (GELF_ST_TYPE(symbol.st_info) == STT_FUNC) {
+      if (name[0] == '$' && (name[1] == 't' || name[1] == 'd') && (name[2] == '\0' || name[2] == '.')) {
+        image.codeMapping[static_cast<uint32_t>(symbol.st_value)] = name[1] == 't';
+      } else if (GELF_ST_TYPE(symbol.st_info) == STT_FUNC) {
         image.functions[static_cast<uint32_t>(symbol.st_value & ~1ULL)] = {static_cast<uint32_t>(symbol.st_size),
                                                                            demangled(name)};
       } else if (std::strcmp(name, "__STACK_END") == 0) {

@@ -27,6 +27,9 @@ struct Image {
   std::map<uint32_t, std::pair<uint32_t, std::string>> functions;  // start -> size, name
   std::vector<uint32_t> codeStarts;                                // executable ranges in flash
   std::vector<uint32_t> codeEnds;
+  // The ELF's mapping symbols: where Thumb code ($t) and data ($d), such as
+  // literal pools, begin. Empty for a flat binary.
+  std::map<uint32_t, bool> codeMapping;  // address -> code from here
   uint32_t stackTop = kSramBase;
 
   [[nodiscard]] std::string symbolAt(uint32_t address) const {

@@ -38,7 +38,7 @@ class Processor {
     bool usesFpu = false;
     uint32_t firstFp = 0;  // address of its first FP instruction
     // Its accesses that must be aligned and whose base holds at the block's
-    // start: a range of checkedAccesses_.
+    // start: a range of blockChecks_, which index checkedAccesses_.
     uint32_t alignedBegin = 0;
     uint32_t alignedEnd = 0;
   };
@@ -68,6 +68,7 @@ class Processor {
   void block(uint32_t address, uint32_t size);
   const BlockInfo& blockInfo(uint32_t address, uint32_t size);
   BlockInfo analyse(uint32_t address, uint32_t size) const;
+  void findChecks(uint32_t address, uint32_t size, BlockInfo& info);
   void scanCode(const Image& image);
   bool checkFpu(uint32_t address, const BlockInfo& info);
   void saveLazyState();
@@ -116,6 +117,7 @@ class Processor {
 
   std::vector<AlignedAccess> checkedAccesses_;  // by address
   std::vector<AlignedAccess> hookedAccesses_;   // their base may change within a block
+  std::vector<uint32_t> blockChecks_;
   std::vector<BlockInfo> flashBlocks_;          // by halfword address in flash
   std::vector<BlockInfo> romBlocks_;
   BlockInfo scratch_;
