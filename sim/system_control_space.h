@@ -73,6 +73,7 @@ class SystemControlSpace final : public Device {
   void addFaultStatus(uint32_t cfsr) { cfsr_ |= cfsr; }
   void addHardFaultStatus(uint32_t hfsr) { hfsr_ |= hfsr; }
   void setBusFaultAddress(uint32_t address) { bfar_ = address; }
+  [[nodiscard]] uint32_t busFaultAddress() const { return bfar_; }
   void clockChanged() { tick_.clockChanged(); }
   // Everything back to its value at reset, as a system reset leaves it.
   void reset();

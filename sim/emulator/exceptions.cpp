@@ -304,13 +304,46 @@ void Processor::afterStop(uc_err error) {
       fault(stopReason_ + ": the emulated board does not run code from SRAM");
     case UC_ERR_READ_UNMAPPED:
     case UC_ERR_WRITE_UNMAPPED:
-    case UC_ERR_WRITE_PROT:
-      // Unicorn gives the block's start, not the instruction's.
-      takeFault(kBusFault, fault_status::kPreciseBusError | fault_status::kBusFaultAddressValid, pc | 1U, stopReason_);
+    case UC_ERR_WRITE_PROT: {
+      // Unicorn gives the block's start, not the instruction's: that is the
+      // one whose access, with the registers as the fault left them, reaches
+      // the address.
+      const uint32_t at = faultingInstruction(pc, board_.systemControlSpace().busFaultAddress());
+      setReg(UC_ARM_REG_PC, at | 1U);
+      takeFault(kBusFault, fault_status::kPreciseBusError | fault_status::kBusFaultAddressValid, at | 1U, stopReason_);
       return;
+    }
     default:
       fault(std::string("the emulator stopped: ") + uc_strerror(error));
   }
+}
+
+// The instruction of a block that made a data access to address: the first
+// whose access covers it; the block's start if none does.
+uint32_t Processor::faultingInstruction(uint32_t blockStart, uint32_t address) {
+  std::array<uint32_t, 16> registers{};
+  std::array<int, 16> ids{};
+  std::array<void*, 16> values{};
+  for (unsigned index = 0; index < 16; ++index) {
+    ids[index] = UC_ARM_REG_R0 + static_cast<int>(index);
+    values[index] = &registers[index];
+  }
+  uc_reg_read_batch(uc_, ids.data(), values.data(), 16);
+  uint32_t at = blockStart;
+  for (unsigned count = 0; count < 64; ++count) {
+    const uint16_t first = code(at), second = code(at + 2);
+    registers[15] = at;
+    const auto access = thumb::accessOf(first, second, registers);
+    if (access && address - access->start < access->length) {
+      return at;
+    }
+    const thumb::Instruction in = thumb::decode(first, second);
+    if (in.kind == thumb::Kind::Branch || in.loadsPc) {
+      break;
+    }
+    at += in.length;
+  }
+  return blockStart;
 }
 
 }  // namespace sim

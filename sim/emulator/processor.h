@@ -91,6 +91,7 @@ class Processor {
   // A synchronous fault: status bits for CFSR, the PC it is taken at.
   void takeFault(unsigned vector, uint32_t status, uint32_t returnAddress, const std::string& what);
   void resetCore();
+  uint32_t faultingInstruction(uint32_t blockStart, uint32_t address);
   void afterStop(uc_err error);
 
   static void onBlock(uc_engine*, uint64_t address, uint32_t size, void* self);

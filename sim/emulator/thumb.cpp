@@ -263,4 +263,71 @@ Instruction wide(uint16_t h, uint16_t s) {
 
 Instruction decode(uint16_t first, uint16_t second) { return isWide(first) ? wide(first, second) : narrow(first); }
 
+std::optional<Access> accessOf(uint16_t h, uint16_t s, const std::array<uint32_t, 16>& r) {
+  const Instruction in = decode(h, s);
+  const auto words = [](uint32_t count) { return count * 4; };
+  if (!isWide(h)) {
+    const uint32_t rn = r[(h >> 3) & 7U];
+    switch (h >> 11) {
+      case 0b01010: case 0b01011: {
+        const unsigned op = (h >> 9) & 7U;
+        const uint32_t size = op == 0 || op == 4 ? 4 : op == 1 || op == 5 || op == 7 ? 2 : 1;
+        return Access{rn + r[(h >> 6) & 7U], size};
+      }
+      case 0b01100: case 0b01101: return Access{rn + ((h >> 6) & 0x1FU) * 4, 4};
+      case 0b01110: case 0b01111: return Access{rn + ((h >> 6) & 0x1FU), 1};
+      case 0b10000: case 0b10001: return Access{rn + ((h >> 6) & 0x1FU) * 2, 2};
+      case 0b10010: case 0b10011: return Access{r[13] + (h & 0xFFU) * 4, 4};
+      case 0b11000: case 0b11001: return Access{r[(h >> 8) & 7U], words(in.registers)};
+      default: break;
+    }
+    if (in.kind == Kind::Push) {
+      return Access{r[13] - words(in.registers), words(in.registers)};
+    }
+    if (in.kind == Kind::Pop) {
+      return Access{r[13], words(in.registers)};
+    }
+    return std::nullopt;
+  }
+  const uint32_t rn = r[h & 0xFU];
+  const bool up = (h & 0x0080) != 0;
+  switch (in.kind) {
+    case Kind::LoadStore: {
+      const uint32_t size = 1U << ((h >> 5) & 3U);
+      if ((h & 0x000F) == 0x000F) {
+        return std::nullopt;  // literals lie in flash
+      }
+      if ((h & 0x0080) != 0) {
+        return Access{rn + (s & 0xFFFU), size};  // imm12
+      }
+      if ((s & 0x0FC0) == 0) {
+        return Access{rn + (r[s & 0xFU] << ((s >> 4) & 3U)), size};  // register
+      }
+      const bool index = (s & 0x0400) != 0, add = (s & 0x0200) != 0;
+      return Access{index ? (add ? rn + (s & 0xFFU) : rn - (s & 0xFFU)) : rn, size};
+    }
+    case Kind::LoadStoreDual: {
+      const bool index = (h & 0x0100) != 0;
+      const uint32_t offset = (s & 0xFFU) * 4;
+      return Access{index ? (up ? rn + offset : rn - offset) : rn, 8};
+    }
+    case Kind::LoadExclusive:
+    case Kind::StoreExclusive: return Access{rn + ((h & 0x0040) != 0 && in.size == 4 ? (s & 0xFFU) * 4 : 0), in.size};
+    case Kind::LoadMultiple:
+    case Kind::StoreMultiple:
+    case Kind::Push:
+    case Kind::Pop:
+    case Kind::VfpMultiple: {
+      const bool before = in.fp ? (h & 0x0100) != 0 : (h & 0x0180) == 0x0100;
+      const uint32_t length = words(in.registers);
+      return Access{before ? rn - length : rn, length};
+    }
+    case Kind::VfpLoadStore: {
+      const uint32_t offset = (s & 0xFFU) * 4;
+      return Access{up ? rn + offset : rn - offset, (s & 0x0100) != 0 ? 8U : 4U};
+    }
+    default: return std::nullopt;
+  }
+}
+
 }  // namespace sim::thumb

@@ -3,7 +3,9 @@
 // may write, and for the accesses the architecture wants aligned, its base.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 namespace sim::thumb {
 
@@ -44,6 +46,15 @@ struct Instruction {
 };
 
 Instruction decode(uint16_t first, uint16_t second);
+
+// The bytes a load or store would reach with these register values (r15
+// the instruction's address): the common addressing forms; none for the
+// others and for instructions that do not access memory.
+struct Access {
+  uint32_t start;
+  uint32_t length;
+};
+std::optional<Access> accessOf(uint16_t first, uint16_t second, const std::array<uint32_t, 16>& r);
 
 // Whether a halfword starts a 32-bit instruction.
 constexpr bool isWide(uint16_t first) { return (first & 0xE000) == 0xE000 && (first & 0x1800) != 0; }

@@ -60,7 +60,7 @@ TEST(EmulatedFaults, AStackThatGrowsBelowItsStart) {
   const std::string failure = failureOf(image);
   EXPECT_NE(failure.find("0x1ffffffc"), std::string::npos) << failure;
   EXPECT_NE(failure.find("the stack grew below its start"), std::string::npos) << failure;
-  EXPECT_NE(failure.find("PC 0x0000000"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("(PC 0x00000008"), std::string::npos) << failure;
 }
 
 TEST(EmulatedFaults, AnAccessOutsideMemory) {
@@ -68,6 +68,7 @@ TEST(EmulatedFaults, AnAccessOutsideMemory) {
   const FlatImage image(0x20000400, {0x4901, 0x6808, 0xE7FE, 0xBF00}, {0x60000000});
   const std::string failure = failureOf(image);
   EXPECT_NE(failure.find("read at unmapped address 0x60000000"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("(PC 0x0000000a"), std::string::npos) << failure;  // the load, not its block's start
 }
 
 TEST(EmulatedFaults, AFloatingPointInstructionBeforeTheFpuIsEnabled) {
@@ -124,6 +125,12 @@ TEST(ArchitectureFaults, EscalatedToHardFaultWithTheirCause) {
   EXPECT_EQ(nocp.r[0], 0x40000000U) << nocp.failure;
   EXPECT_EQ(nocp.r[1], 0x00080000U);
   EXPECT_EQ(nocp.r[2], nocp.r[3]);
+  // A load from nowhere: a precise BusFault, enabled, at the load, with
+  // BFAR (0xE000ED38) and CFSR's PRECISERR (bit 9) and BFARVALID (bit 15).
+  const auto bus = runProgram("faults_bus_fault", emulator_test::withFaultHandlers());
+  EXPECT_EQ(bus.r[0], 0x60000004U) << bus.failure;
+  EXPECT_EQ(bus.r[1], 0x00008200U);
+  EXPECT_EQ(bus.r[2], bus.r[3]);
   // Execution in the peripheral region, execute-never: MemManage, enabled,
   // with IACCVIOL (CFSR bit 0) and the address it jumped to.
   const auto never = runProgram("faults_execute_never", emulator_test::withFaultHandlers());

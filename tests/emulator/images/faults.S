@@ -79,6 +79,15 @@ fault_at:
         load32 r2, 0x400253FC
         ldr r2, [r2]
         movs r0, #7
+#elif defined(BUS_FAULT)
+        load32 r0, SHCSR
+        mov r1, #(1 << 17)           @ BUSFAULTENA
+        str r1, [r0]
+        load32 r1, 0x60000000        @ nothing there
+        movs r0, #1
+fault_at:
+        ldr r2, [r1, #4]
+        movs r0, #2
 #elif defined(EXECUTE_NEVER)
         load32 r0, SHCSR
         mov r1, #(1 << 16)           @ MEMFAULTENA
@@ -130,4 +139,14 @@ mem_manage:
         load32 r1, CFSR
         ldr r1, [r1]
         load32 r3, 0x40000000
+        finish
+
+        .thumb_func
+bus_fault:
+        ldr r2, [sp, #24]
+        load32 r0, 0xE000ED38        @ BFAR
+        ldr r0, [r0]
+        load32 r1, CFSR
+        ldr r1, [r1]
+        load32 r3, fault_at
         finish
