@@ -156,9 +156,11 @@ void Board::watchPolling(uint32_t address, uint32_t value, uint64_t loopState) {
   }
   bool known = false;
   for (unsigned index = 0; index < pollDistinct_; ++index) {
-    const PollRead& read = pollPairs_[index];
+    PollRead& read = pollPairs_[index];
     if (read.address == address && read.value == value) {
-      if (read.loopState != loopState) {
+      if (read.loopState == 0) {
+        read.loopState = loopState;
+      } else if (loopState != 0 && read.loopState != loopState) {
         // The same read in another state: a loop that counts.
         pollReads_ = 0;
         pollDistinct_ = 0;

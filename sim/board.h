@@ -36,6 +36,9 @@ class Board {
   // the emulated board): a loop whose state changes between equal reads
   // counts, and is not waiting.
   uint32_t read(uint32_t address, unsigned size, uint64_t loopState = 0);
+  // Whether a read now would continue a run of reads with nothing between:
+  // only then does its loop state matter (0 stands for not known).
+  [[nodiscard]] bool watchingLoop() const { return !activity_ && pollDistinct_ > 0; }
   void write(uint32_t address, uint32_t value, unsigned size);
   void delayLoop(uint32_t passes);
   void waitForInterrupt();

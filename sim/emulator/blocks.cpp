@@ -81,12 +81,13 @@ bool isAlignedAccess(const thumb::Instruction& in) {
 
 // The accesses the architecture wants aligned but Unicorn does not check.
 // One whose base no earlier instruction of its straight run can change is
-// checked at the start of any block that holds it; one whose base is a
-// constant from the literal pool is decided here; the others get a hook.
+// checked at the start of any block that holds it; one whose base's low
+// bits are known here (a literal, an address from ADR or SP) is decided
+// here; the others get a hook.
 void Processor::scanCode(const Image& image) {
   for (size_t range = 0; range < image.codeStarts.size(); ++range) {
     uint16_t written = 0;
-    uint16_t known = 0;  // registers holding a literal loaded in this run
+    uint16_t known = 0;  // registers whose low bits this run fixed: a literal, an ADR
     std::array<uint32_t, 16> values{};
     unsigned conditional = 0;  // instructions an IT makes conditional
     unsigned firstCondition = 0, itMask = 0, position = 0;
@@ -140,6 +141,21 @@ void Processor::scanCode(const Image& image) {
       if (literal && conditional == 0) {
         const uint32_t at = static_cast<uint32_t>(static_cast<int64_t>((address + 4) & ~3U) + *literal);
         values[target] = uint32_t{code(at)} | (uint32_t{code(at + 2)} << 16);
+        known = static_cast<uint16_t>(known | (1U << target));
+      }
+      // ADR and ADD Rd, SP, #imm: addresses whose alignment is known, as
+      // the PC is taken word aligned and SP is always.
+      std::optional<uint32_t> offset;
+      if ((first & 0xF000) == 0xA000) {
+        offset = 0;  // ADR or ADD from SP: imm8 words
+        target = (first >> 8) & 7U;
+      } else if ((first & 0xFBFF) == 0xF20F || (first & 0xFBFF) == 0xF2AF) {
+        const uint32_t imm = ((first & 0x0400U) << 1) | ((second & 0x7000U) >> 4) | (second & 0xFFU);
+        offset = (first & 0x00A0) != 0 ? 0U - imm : imm;  // ADR.W, its SUB form
+        target = (second >> 8) & 0xFU;
+      }
+      if (offset && conditional == 0 && target < 13) {
+        values[target] = *offset;
         known = static_cast<uint16_t>(known | (1U << target));
       }
       if (conditional > 0) {

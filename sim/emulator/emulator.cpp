@@ -208,7 +208,7 @@ uint64_t Processor::loopState() {
   for (const uint32_t value : values) {
     hash = (hash ^ value) * 1099511628211ULL;
   }
-  return hash;
+  return hash | 1;  // never 0, which stands for not known
 }
 
 void Processor::flushCycles() {
@@ -320,8 +320,8 @@ bool Processor::onProtected(uc_engine*, uc_mem_type type, uint64_t address, int,
 uint64_t Processor::onRead(uc_engine*, uint64_t offset, unsigned size, void* base) {
   Processor* processor = active;
   processor->flushCycles();
-  const uint32_t value = board().read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), size,
-                                      processor->loopState());
+  const uint64_t state = board().watchingLoop() ? processor->loopState() : 0;
+  const uint32_t value = board().read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), size, state);
   processor->nextEventCycles_ = board().cyclesToNextEvent();
   return value;
 }
