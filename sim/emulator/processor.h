@@ -118,7 +118,7 @@ class Processor {
 
   std::vector<AlignedAccess> checkedAccesses_;  // by address
   std::vector<AlignedAccess> hookedAccesses_;   // their base may change within a block
-  std::vector<uint32_t> blockChecks_;
+  std::vector<uint32_t> blockChecks_;           // the checked accesses of each block
   std::vector<BlockInfo> flashBlocks_;          // by halfword address in flash
   std::vector<BlockInfo> romBlocks_;
   BlockInfo scratch_;
@@ -135,8 +135,7 @@ class Processor {
   // FP instruction.
   bool restoreFpca_ = false;
   uint32_t fpcaBefore_ = 0;
-  bool stopped_ = false;
-  uint32_t resume_ = 0;
+  uint32_t resume_ = 0;  // where Unicorn starts again
   std::string stopReason_;
 };
 
