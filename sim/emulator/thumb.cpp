@@ -330,4 +330,26 @@ std::optional<Access> accessOf(uint16_t h, uint16_t s, const std::array<uint32_t
   }
 }
 
+bool holds(unsigned condition, uint32_t flags) {
+  const bool n = (flags >> 31) & 1U, z = (flags >> 30) & 1U, c = (flags >> 29) & 1U, v = (flags >> 28) & 1U;
+  bool result = true;
+  switch (condition >> 1) {
+    case 0: result = z; break;
+    case 1: result = c; break;
+    case 2: result = n; break;
+    case 3: result = v; break;
+    case 4: result = c && !z; break;
+    case 5: result = n == v; break;
+    case 6: result = !z && n == v; break;
+    default: return true;
+  }
+  return (condition & 1U) != 0 ? !result : result;
+}
+
+bool isAlignedAccess(const Instruction& in) {
+  const bool kind = in.kind == Kind::LoadStoreDual || in.kind == Kind::LoadMultiple || in.kind == Kind::StoreMultiple ||
+                    in.kind == Kind::LoadExclusive || in.kind == Kind::StoreExclusive;
+  return kind && in.base != 13 && in.base != 15;
+}
+
 }  // namespace sim::thumb

@@ -56,6 +56,14 @@ struct Access {
 };
 std::optional<Access> accessOf(uint16_t first, uint16_t second, const std::array<uint32_t, 16>& r);
 
+// Whether a condition code holds for the flags NZCV (bits 31-28).
+bool holds(unsigned condition, uint32_t flags);
+
+// LDRD/STRD, LDM/STM and the exclusives, whose address the architecture
+// wants aligned (Unicorn checks only the exclusives), on a base other than
+// SP (always word aligned) or PC (a literal's offset is a multiple of four).
+bool isAlignedAccess(const Instruction& in);
+
 // Whether a halfword starts a 32-bit instruction.
 constexpr bool isWide(uint16_t first) { return (first & 0xE000) == 0xE000 && (first & 0x1800) != 0; }
 
