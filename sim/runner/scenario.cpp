@@ -1,6 +1,7 @@
 #include "sim/runner/scenario.h"
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <toml++/toml.h>
@@ -29,6 +30,32 @@ class Reader {
       fail(&node, field, "a number of seconds from 0 is needed");
     }
     return static_cast<Time>(*value * 1e12);
+  }
+  // A time inside the run, whose length is read first.
+  Time during(const toml::node& node, const std::string& field) const {
+    const Time at = seconds(node, field);
+    if (at > length_) {
+      fail(&node, field, format(static_cast<double>(at) / 1e12) + " s is not inside the run of " +
+                             format(static_cast<double>(length_) / 1e12) + " s");
+    }
+    return at;
+  }
+  // A span inside the run that starts before it ends; without its end, to
+  // the run's end.
+  std::pair<Time, Time> span(const toml::node& from, const toml::node* to, const std::string& field) const {
+    const Time start = during(from, field);
+    const Time end = to != nullptr ? during(*to, field) : kNever;
+    if (end <= start) {
+      fail(to, field, "the span ends before it starts");
+    }
+    return {start, end};
+  }
+  unsigned whole(const toml::node& node, const std::string& field, double low, double high) const {
+    const double value = number(node, field, low, high);
+    if (value != std::floor(value)) {
+      fail(&node, field, "a whole number is needed");
+    }
+    return static_cast<unsigned>(value);
   }
   double number(const toml::node& node, const std::string& field, double low, double high) const {
     const std::optional<double> value = node.value<double>();
@@ -125,6 +152,7 @@ class Reader {
 
   const toml::table& root_;
   std::string name_;
+  mutable Time length_ = kNever;
 };
 
 void Reader::readModem(const toml::table& section, Scenario& scenario) const {
@@ -198,8 +226,23 @@ Scenario Reader::read() const {
   if (scenario.length == 0) {
     fail(length, "run.seconds", "a run lasts more than 0 s");
   }
+  length_ = scenario.length;
   if (const toml::node* firmware = runTable.get("firmware")) {
     scenario.firmware = text(*firmware, "run.firmware");
+    if (scenario.firmware != "host" && scenario.firmware != "arm") {
+      // An image's path is read from the scenario's folder.
+      std::filesystem::path image(scenario.firmware);
+      if (image.is_relative()) {
+        image = std::filesystem::path(name_).parent_path() / image;
+      }
+      char magic[4] = {};
+      std::ifstream file(image, std::ios::binary);
+      if (!file.read(magic, 4) || std::string(magic, 4) != "\x7F" "ELF") {
+        fail(firmware, "run.firmware", "\"host\", \"arm\" or the path of an ELF image, from the scenario's folder: " +
+                                           shownBytes(image.string()) + " is none");
+      }
+      scenario.firmware = image.string();
+    }
   }
   if (const toml::node* handlers = runTable.get("fault_handlers")) {
     scenario.faultHandlers = flag(*handlers, "run.fault_handlers");
@@ -215,17 +258,20 @@ Scenario Reader::read() const {
     }
     if (const toml::node* speed = section.get("speed")) {
       scenario.speed = number(*speed, "wearer.speed", 0, 100);
+      if (scenario.walk.size() < 2) {
+        fail(speed, "wearer.speed", "a walk of two points or more is needed to walk at a speed");
+      }
     }
     if (const toml::node* fix = section.get("first_fix")) {
-      scenario.firstFix = seconds(*fix, "wearer.first_fix");
+      scenario.firstFix = during(*fix, "wearer.first_fix");
     }
     if (const toml::node* spans = section.get("without_fix")) {
-      for (const toml::node& span : array(*spans, "wearer.without_fix")) {
-        const toml::array& pair = array(span, "wearer.without_fix");
+      for (const toml::node& entry : array(*spans, "wearer.without_fix")) {
+        const toml::array& pair = array(entry, "wearer.without_fix");
         if (pair.size() != 2) {
-          fail(&span, "wearer.without_fix", "a span is [from, to] in seconds");
+          fail(&entry, "wearer.without_fix", "a span is [from, to] in seconds");
         }
-        scenario.withoutFix.emplace_back(seconds(pair[0], "wearer.without_fix"), seconds(pair[1], "wearer.without_fix"));
+        scenario.withoutFix.push_back(span(pair[0], &pair[1], "wearer.without_fix"));
       }
     }
     if (const toml::node* noise = section.get("noise")) {
@@ -245,7 +291,7 @@ Scenario Reader::read() const {
         if (pair.size() != 2) {
           fail(&change, "heart.changes", "a change is [at seconds, beats a minute]");
         }
-        scenario.heartRates.emplace_back(seconds(pair[0], "heart.changes"), number(pair[1], "heart.changes", 0, 300));
+        scenario.heartRates.emplace_back(during(pair[0], "heart.changes"), number(pair[1], "heart.changes", 0, 300));
       }
     }
   }
@@ -255,7 +301,7 @@ Scenario Reader::read() const {
     only(section, "button", {"presses"});
     if (const toml::node* presses = section.get("presses")) {
       for (const toml::node& at : array(*presses, "button.presses")) {
-        scenario.presses.push_back(seconds(at, "button.presses"));
+        scenario.presses.push_back(during(at, "button.presses"));
       }
     }
   }
@@ -284,7 +330,7 @@ Scenario Reader::read() const {
           fail(answer, "phone.answer", "a number of rings, \"never\" or \"busy\" is needed");
         }
       } else {
-        scenario.phone.answerAfterRings = static_cast<unsigned>(number(*answer, "phone.answer", 0, 20));
+        scenario.phone.answerAfterRings = whole(*answer, "phone.answer", 0, 20);
       }
     }
     if (const toml::node* after = section.get("hang_up_after")) {
@@ -292,6 +338,9 @@ Scenario Reader::read() const {
     }
     if (const toml::node* rings = section.get("rings_before_answer")) {
       const auto [low, high] = range(*rings, "phone.rings_before_answer", 0, 20);
+      if (low != std::floor(low) || high != std::floor(high)) {
+        fail(rings, "phone.rings_before_answer", "whole numbers of rings are needed");
+      }
       scenario.phone.answerAfterRings = peers::CaretakerPhone::Rings(static_cast<unsigned>(low), static_cast<unsigned>(high));
     }
     if (const toml::node* voicemail = section.get("voicemail_after")) {
@@ -306,7 +355,7 @@ Scenario Reader::read() const {
         if (at == nullptr || number == nullptr) {
           fail(&caller, "phone.callers", "a caller needs its time (at) and its number");
         }
-        peers::CaretakerPhone::IncomingCall incoming{seconds(*at, "phone.callers.at"), sim::seconds(30), std::nullopt,
+        peers::CaretakerPhone::IncomingCall incoming{during(*at, "phone.callers.at"), sim::seconds(30), std::nullopt,
                                                      dialNumber(*number, "phone.callers.number")};
         if (const toml::node* ring = entry.get("ring_for")) {
           incoming.ringFor = seconds(*ring, "phone.callers.ring_for");
@@ -325,7 +374,7 @@ Scenario Reader::read() const {
         if (at == nullptr) {
           fail(&call, "phone.calls.at", "a call needs its time");
         }
-        peers::CaretakerPhone::IncomingCall incoming{seconds(*at, "phone.calls.at"), sim::seconds(30), std::nullopt};
+        peers::CaretakerPhone::IncomingCall incoming{during(*at, "phone.calls.at"), sim::seconds(30), std::nullopt};
         if (const toml::node* ring = entry.get("ring_for")) {
           incoming.ringFor = seconds(*ring, "phone.calls.ring_for");
         }
@@ -348,7 +397,7 @@ Scenario Reader::read() const {
         if (words.size() > 160) {
           fail(body, "phone.texts.text", "a text holds at most 160 characters");
         }
-        scenario.phone.texts.push_back({seconds(*at, "phone.texts.at"), words});
+        scenario.phone.texts.push_back({during(*at, "phone.texts.at"), words});
       }
     }
   }
@@ -381,9 +430,8 @@ Scenario Reader::read() const {
                "one of no_network, slow_network, server_unreachable, bearer_dropped, power_loss, under_voltage, "
                "brown_out, texts_refused");
         }
-        const toml::node* to = entry.get("to");
-        scenario.faults.push_back({parsed, seconds(*from, "network.faults.from"),
-                                   to != nullptr ? seconds(*to, "network.faults.to") : kNever});
+        const auto [start, end] = span(*from, entry.get("to"), "network.faults");
+        scenario.faults.push_back({parsed, start, end});
       }
     }
   }
@@ -398,7 +446,7 @@ Scenario Reader::read() const {
       }
     }
     if (const toml::node* radius = section.get("radius")) {
-      scenario.radius = static_cast<int>(number(*radius, "server.radius", 1, 9999));
+      scenario.radius = static_cast<int>(whole(*radius, "server.radius", 1, 9999));
     }
   }
   return scenario;

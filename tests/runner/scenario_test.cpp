@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -49,6 +50,19 @@ TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
             "bad.toml:4: phone.texts: a text needs its time (at) and its text");
   EXPECT_EQ(errorOf("[run]\nseconds = 10\n[server]\nkind = \"cloud\"\n"),
             "bad.toml:4: server.kind: one of real, bench, none");
+  // Sense, not only syntax: spans in order and inside the run, times inside
+  // it, whole counts, a walk to walk at a speed, a firmware that exists.
+  EXPECT_EQ(errorOf("[run]\nseconds = 60\n[network]\nfaults = [{ kind = \"no_network\", from = 30, to = 20 }]\n"),
+            "bad.toml:4: network.faults: the span ends before it starts");
+  EXPECT_EQ(errorOf("[run]\nseconds = 60\n[wearer]\nwithout_fix = [[50, 10]]\n"),
+            "bad.toml:4: wearer.without_fix: the span ends before it starts");
+  EXPECT_EQ(errorOf("[run]\nseconds = 60\n[button]\npresses = [100]\n"),
+            "bad.toml:4: button.presses: 100 s is not inside the run of 60 s");
+  EXPECT_EQ(errorOf("[run]\nseconds = 60\n[phone]\nanswer = 2.7\n"), "bad.toml:4: phone.answer: a whole number is needed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 60\n[wearer]\nwalk = []\nspeed = 2\n"),
+            "bad.toml:5: wearer.speed: a walk of two points or more is needed to walk at a speed");
+  EXPECT_EQ(errorOf("[run]\nseconds = 60\nfirmware = \"ARM\"\n"),
+            "bad.toml:3: run.firmware: \"host\", \"arm\" or the path of an ELF image, from the scenario's folder: ARM is none");
   // Broken TOML: the line of the fault, in the reader's words.
   const std::string broken = errorOf("[run]\nseconds = 10\n[phone\n");
   EXPECT_EQ(broken.rfind("bad.toml:3: ", 0), 0U) << broken;
@@ -110,6 +124,15 @@ std::filesystem::path temporaryFolder() {
 
 // A bad file stops tracker_run before the run: its one error on stderr, no
 // output folder, exit status 2.
+TEST(ScenarioFile, AnImageIsFoundFromTheScenariosFolder) {
+  const auto folder = std::filesystem::temp_directory_path() / ("scenario-image-" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "tracker.elf", std::ios::binary) << "\x7F" "ELF, enough for the check";
+  std::ofstream(folder / "run.toml") << "[run]\nseconds = 10\nfirmware = \"tracker.elf\"\n";
+  EXPECT_EQ(readScenario((folder / "run.toml").string()).firmware, (folder / "tracker.elf").string());
+  std::filesystem::remove_all(folder);
+}
+
 TEST(ScenarioFile, NanAndInfinityAreNoNumbersAndErrorsAreOnePrintableLine) {
   // Found by fuzzing: nan passed every range check (and became a time or a
   // radius by an undefined conversion); the reader's errors quoted control
