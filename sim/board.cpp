@@ -1,6 +1,5 @@
 #include "sim/board.h"
 
-#include <cinttypes>
 #include <cstdio>
 
 #include "platform/registers.h"
@@ -13,12 +12,6 @@ Board* current = nullptr;
 
 // The flash table of a run without an image: every entry empty.
 constexpr std::array<hw::Handler, hw::kVectorCount> kEmptyVectors{};
-
-std::string hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
-  return text;
-}
 
 }  // namespace
 
@@ -95,7 +88,7 @@ Device* Board::device(uint32_t address, unsigned size, bool writing) {
     block = &scs_;
   }
   const auto access = [&] {
-    return std::to_string(size * 8) + (writing ? "-bit write at " : "-bit read at ") + hex(address);
+    return std::to_string(size * 8) + (writing ? "-bit write at " : "-bit read at ") + registerAddress(address);
   };
   const auto error = [&](const std::string& what) -> Device* {
     if (!busError_) {

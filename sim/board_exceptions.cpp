@@ -1,8 +1,6 @@
 // The board's side of exceptions: the simulated board enters handlers
 // itself, between register accesses; the emulated board's processor enters
 // them and tells the board. A system reset puts the chip back.
-#include <cinttypes>
-#include <cstdio>
 #include <memory>
 
 #include "sim/board.h"
@@ -10,12 +8,6 @@
 namespace sim {
 
 namespace {
-
-std::string hex(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
-  return text;
-}
 
 template <typename T, typename... Arguments>
 void rebuild(T& device, Arguments&&... arguments) {
@@ -27,7 +19,7 @@ void rebuild(T& device, Arguments&&... arguments) {
 
 void Board::setVectorTable(const hw::Handler* table) {
   if ((reinterpret_cast<uintptr_t>(table) & 0x3FFU) != 0) {
-    fault("vector table base " + hex(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table))) +
+    fault("vector table base " + registerAddress(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(table))) +
           " is not aligned to 1024 bytes");
   }
   vectors_ = table;
@@ -44,7 +36,7 @@ uint32_t Board::vectorTableRegister() const {
 
 void Board::setVtor(uint32_t value) {
   if ((value & 0x3FFU) != 0) {
-    fault("vector table base " + hex(value) + " is not aligned to 1024 bytes");
+    fault("vector table base " + registerAddress(value) + " is not aligned to 1024 bytes");
   }
   vtor_ = value;
 }

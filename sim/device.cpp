@@ -7,15 +7,11 @@
 
 namespace sim {
 
-namespace {
-
-std::string hex(uint32_t value) {
+std::string registerAddress(uint32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08" PRIX32, value);
   return text;
 }
-
-}  // namespace
 
 uint32_t Device::readNarrow(uint32_t offset, unsigned size) {
   const uint32_t word = read(offset & ~3U);
@@ -24,12 +20,12 @@ uint32_t Device::readNarrow(uint32_t offset, unsigned size) {
 }
 
 void Device::writeNarrow(uint32_t offset, uint32_t, unsigned size) {
-  board_.fault(name_ + ": " + std::to_string(size * 8) + "-bit write at " + hex(base_ + offset) +
+  board_.fault(name_ + ": " + std::to_string(size * 8) + "-bit write at " + registerAddress(base_ + offset) +
                " (this block takes word writes)");
 }
 
 void Device::unknownRegister(uint32_t offset, const char* access) {
-  board_.fault(std::string(access) + " at " + hex(base_ + offset) + ": no " + name_ +
+  board_.fault(std::string(access) + " at " + registerAddress(base_ + offset) + ": no " + name_ +
                " register there");
 }
 

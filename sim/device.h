@@ -11,6 +11,9 @@ namespace sim {
 
 class Board;
 
+// An address as the board's reports show it: "0x4000C000".
+std::string registerAddress(uint32_t value);
+
 class EventTarget {
  public:
   virtual ~EventTarget() = default;
