@@ -118,15 +118,29 @@ class UartPeer {
 
 class Outcome;
 
+// The pin changes of a push-button to ground on a pin with its pull-up: low
+// from at for hold; bounces extra open-close pairs, gap apart, after the
+// first contact and after the release.
+std::vector<PinChange> pressChanges(Pin pin, Time at, Time hold, unsigned bounces = 0, Time gap = microseconds(200));
+
+// A GDB remote server on the emulated board.
+struct DebugServer {
+  std::string host = "127.0.0.1";
+  uint16_t port = 3333;  // 0: one the system picks
+  // Halted before the first instruction until a debugger connects; else
+  // the run goes on and a debugger may connect at any time.
+  bool wait = true;
+  // What "monitor press" does, its times from the command's.
+  std::vector<PinChange> press;
+};
+
 class Bench {
  public:
   Bench();
   UartPeer& uart(unsigned index);
   const UartPeer& uart(unsigned index) const { return uarts_.at(index); }
   Bench& drive(Pin pin, Time at, PinState state);
-  // A push-button to ground on a pin with its pull-up: low from at for hold.
-  // Bounces: that many extra open-close pairs, gap apart, after the first
-  // contact and after the release.
+  // A push-button press, as pressChanges gives it.
   Bench& press(Pin pin, Time at, Time hold, unsigned bounces = 0, Time gap = microseconds(200));
   // AIN channel's 12-bit conversion result as a function of time.
   Bench& analogue(unsigned channel, std::function<uint16_t(Time)> source);
@@ -141,6 +155,13 @@ class Bench {
     return *this;
   }
   [[nodiscard]] bool faultHandlers() const { return faultHandlers_; }
+  // The emulated board halts for a debugger; its port is printed on the
+  // standard error as it listens.
+  Bench& debugServer(DebugServer server) {
+    debugServer_ = std::move(server);
+    return *this;
+  }
+  [[nodiscard]] const std::optional<DebugServer>& debugServer() const { return debugServer_; }
 
   // Runs entry on a fresh board from reset to end. When entry returns, the
   // processor idles in wait-for-interrupt and handlers go on running.
@@ -159,6 +180,7 @@ class Bench {
   std::vector<std::function<uint16_t(Time)>> analogue_;
   const hw::Handler* vectors_ = nullptr;
   bool faultHandlers_ = false;
+  std::optional<DebugServer> debugServer_;
 };
 
 struct TimedByte {

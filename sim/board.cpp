@@ -124,6 +124,16 @@ uint32_t Board::read(uint32_t address, unsigned size, uint64_t loopState) {
   return value;
 }
 
+uint32_t Board::debugRead(uint32_t address) {
+  Device* block = device(address, 4, false);
+  return block == nullptr ? 0 : block->read(address & 0xFFFU);
+}
+
+void Board::drive(std::vector<PinChange> changes) {
+  pinDrivers_.push_back(std::make_unique<PinDriver>(*this, std::move(changes)));
+  pinDrivers_.back()->start();
+}
+
 void Board::write(uint32_t address, uint32_t value, unsigned size) {
   Device* block = device(address, size, true);
   const uint32_t offset = address & 0xFFFU;

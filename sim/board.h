@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <queue>
 #include <string>
 #include <vector>
@@ -121,6 +122,18 @@ class Board {
   void faultContext(std::function<std::string()> where) { faultContext_ = std::move(where); }
   // Called once as the run ends, before its timeline is handed over.
   void beforeFinish(std::function<void()> last) { beforeFinish_ = std::move(last); }
+  // Called with a fault's report once it is in the timeline, before the
+  // run ends.
+  void onFault(std::function<void(const std::string&)> faulted) { onFault_ = std::move(faulted); }
+  // The run ends now, as at its end time.
+  [[noreturn]] void endNow() { finish(); }
+  [[nodiscard]] const std::optional<DebugServer>& debugServer() const { return bench_.debugServer(); }
+  // Pin changes from now on, beside the bench's (times from the run's start).
+  void drive(std::vector<PinChange> changes);
+  // A debugger's read of a register: its value as the processor would read
+  // it now, with no time passing. Meant for a copy of the board made to be
+  // thrown away: a read may pop a FIFO, and an error ends the run.
+  uint32_t debugRead(uint32_t address);
 
   // A device's interrupt request line.
   void setLine(unsigned deviceInterrupt, bool level) { nvic_.setLine(deviceInterrupt, level); }
@@ -134,6 +147,7 @@ class Board {
   // A pin's level as the devices wired to it see it changed.
   void outputSeen(Pin pin, bool high);
   void executedRecord(uint64_t halfwords);
+  [[nodiscard]] const Timeline& timeline() const { return timeline_; }
   [[noreturn]] void fault(const std::string& what);
 
   Gpio& gpio(unsigned port) { return *gpio_[port]; }
@@ -174,6 +188,7 @@ class Board {
   bool emulated_ = false;
   std::function<void()> beforeFinish_;
   std::function<std::string()> faultContext_;
+  std::function<void(const std::string&)> onFault_;
   uint32_t vtor_ = 0;
   InterruptController nvic_;
   uint64_t interruptEntries_ = 0;

@@ -36,6 +36,10 @@ void Board::fault(const std::string& what) {
   faultContext_ = nullptr;
   timeline_.texts.push_back(where ? what + where() : what);
   record(RecordKind::Fault, 0, 0, static_cast<uint32_t>(timeline_.texts.size() - 1));
+  if (auto faulted = std::move(onFault_)) {
+    onFault_ = nullptr;
+    faulted(timeline_.texts.back());
+  }
   finish();
 }
 

@@ -110,18 +110,24 @@ Bench& Bench::drive(Pin pin, Time at, PinState state) {
   return *this;
 }
 
-Bench& Bench::press(Pin pin, Time at, Time hold, unsigned bounces, Time gap) {
-  drive(pin, at, PinState::Low);
+std::vector<PinChange> pressChanges(Pin pin, Time at, Time hold, unsigned bounces, Time gap) {
+  std::vector<PinChange> changes{{at, pin, PinState::Low}};
   for (unsigned bounce = 0; bounce < bounces; ++bounce) {
-    drive(pin, at + (2 * bounce + 1) * gap, PinState::Undriven);
-    drive(pin, at + (2 * bounce + 2) * gap, PinState::Low);
+    changes.push_back({at + (2 * bounce + 1) * gap, pin, PinState::Undriven});
+    changes.push_back({at + (2 * bounce + 2) * gap, pin, PinState::Low});
   }
   const Time release = at + hold;
-  drive(pin, release, PinState::Undriven);
+  changes.push_back({release, pin, PinState::Undriven});
   for (unsigned bounce = 0; bounce < bounces; ++bounce) {
-    drive(pin, release + (2 * bounce + 1) * gap, PinState::Low);
-    drive(pin, release + (2 * bounce + 2) * gap, PinState::Undriven);
+    changes.push_back({release + (2 * bounce + 1) * gap, pin, PinState::Low});
+    changes.push_back({release + (2 * bounce + 2) * gap, pin, PinState::Undriven});
   }
+  return changes;
+}
+
+Bench& Bench::press(Pin pin, Time at, Time hold, unsigned bounces, Time gap) {
+  const std::vector<PinChange> changes = pressChanges(pin, at, hold, bounces, gap);
+  pinChanges_.insert(pinChanges_.end(), changes.begin(), changes.end());
   return *this;
 }
 
