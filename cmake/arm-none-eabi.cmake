@@ -21,8 +21,11 @@ set(CMAKE_ASM_FLAGS_INIT "${cpu_flags}")
 # CMake passes the compile flags (nano.specs included) to the link as well.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,--gc-sections")
 
-set(CMAKE_C_FLAGS_MINSIZEREL_INIT "-Os")
-set(CMAKE_CXX_FLAGS_MINSIZEREL_INIT "-Os")
+# Debug information for a debugger on the image; the flash holds the same
+# code without it.
+set(CMAKE_C_FLAGS_MINSIZEREL_INIT "-Os -g")
+set(CMAKE_CXX_FLAGS_MINSIZEREL_INIT "-Os -g")
+set(CMAKE_ASM_FLAGS_MINSIZEREL_INIT "-g")
 
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

@@ -26,15 +26,11 @@ constexpr uint32_t kStackPaint = 0x5A5AA5A5;
 
 }  // namespace
 
-Processor::Processor(Board& board, Image image, std::optional<Image> rom)
-    : board_(board), image_(std::move(image)), rom_(std::move(rom)) {
+Processor::Processor(Board& board, Image image, std::optional<Image> rom, std::string elfPath)
+    : board_(board), image_(std::move(image)), rom_(std::move(rom)), elfPath_(std::move(elfPath)) {
   if (rom_) {
     // Fault messages name ROM operations too.
     image_.functions.insert(rom_->functions.begin(), rom_->functions.end());
-  }
-  flashBlocks_.resize(kFlashSize / 2);
-  if (rom_) {
-    romBlocks_.resize(kRomSize / 2);
   }
 }
 
@@ -89,6 +85,43 @@ void Processor::run() {
     board_.fault("emulated board: Unicorn " + std::to_string(major) + "." + std::to_string(minor) +
                  " was loaded; it needs 2.1 (scripts/deps.sh puts it in build/deps/unicorn)");
   }
+  if (board_.debugServer()) {
+    startDebugServer();
+  }
+  setUp();
+  paintStack();
+  resetCore();
+  for (;;) {
+    if (reloadRequested_) {
+      reloadCode();
+    }
+    // Unicorn decodes an even begin address as ARM code, which an M-profile
+    // core has not: the INVSTATE fault the chip takes.
+    stepping_ = stepsPlanned_;
+    stepsPlanned_ = 0;
+    if (stepping_ != 0) {
+      // Unicorn's count applies only to code translated after it is set.
+      uc_ctl_remove_cache(uc_, resume_ & ~1U, pending_->at + 4);
+    }
+    const uc_err error = uc_emu_start(uc_, resume_, 0xFFFFFFFF, 0, stepping_);
+    afterStop(error);
+  }
+}
+
+// The engine with the image in its flash, the board's registers and the
+// hooks of the processor's own model; again after a debugger loaded
+// another image.
+void Processor::setUp() {
+  if (uc_ != nullptr) {
+    uc_close(uc_);
+    checkedAccesses_.clear();
+    hookedAccesses_.clear();
+    blockChecks_.clear();
+  }
+  flashBlocks_.assign(kFlashSize / 2, BlockInfo{});
+  if (rom_) {
+    romBlocks_.assign(kRomSize / 2, BlockInfo{});
+  }
   if (uc_open(UC_ARCH_ARM, static_cast<uc_mode>(UC_MODE_THUMB | UC_MODE_MCLASS), &uc_) != UC_ERR_OK ||
       uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_CORTEX_M4) != UC_ERR_OK) {
     board_.fault("emulated board: Unicorn has no Cortex-M4");
@@ -122,6 +155,12 @@ void Processor::run() {
   }
 
   uc_hook hook;
+  if (debug_) {
+    // Before any other: a halt comes before anything the instruction does.
+    uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onInstruction), this, 1, 0);
+    uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(onRamAccess), this,
+                kSramBase, kSramBase + kSramSize - 1);
+  }
   uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(onBlock), this, 1, 0);
   uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(onInterrupt), this, 1, 0);
   uc_hook_add(uc_, &hook, UC_HOOK_MEM_UNMAPPED, reinterpret_cast<void*>(onUnmapped), this, 1, 0);
@@ -155,8 +194,11 @@ void Processor::run() {
     }
   }
 
-  // The stack, from the start of the SRAM up to its top at entry 0, is
-  // painted; the deepest it went is the lowest word no longer painted.
+}
+
+// The stack, from the start of the SRAM up to its top at entry 0, is
+// painted; the deepest it went is the lowest word no longer painted.
+void Processor::paintStack() {
   const uint32_t stackTop = word(0);
   if (stackTop > kSramBase && stackTop <= kSramBase + kSramSize) {
     const std::vector<uint32_t> paint((stackTop - kSramBase) / 4, kStackPaint);
@@ -175,20 +217,10 @@ void Processor::run() {
     const uint32_t used = stackTop - deepest;
     board_.record(RecordKind::Stack, 0, static_cast<uint16_t>(used), stackTop - kSramBase);
     board_.executedRecord(halfwords_);
-  });
-  resetCore();
-  for (;;) {
-    // Unicorn decodes an even begin address as ARM code, which an M-profile
-    // core has not: the INVSTATE fault the chip takes.
-    stepping_ = stepsPlanned_;
-    stepsPlanned_ = 0;
-    if (stepping_ != 0) {
-      // Unicorn's count applies only to code translated after it is set.
-      uc_ctl_remove_cache(uc_, resume_ & ~1U, pending_->at + 4);
+    if (debug_) {
+      debug_->ended(faulted_);
     }
-    const uc_err error = uc_emu_start(uc_, resume_, 0xFFFFFFFF, 0, stepping_);
-    afterStop(error);
-  }
+  });
 }
 
 // A register state for the board's loop detection: a polling loop reads
@@ -320,8 +352,12 @@ bool Processor::onProtected(uc_engine*, uc_mem_type type, uint64_t address, int,
 uint64_t Processor::onRead(uc_engine*, uint64_t offset, unsigned size, void* base) {
   Processor* processor = active;
   processor->flushCycles();
+  const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset);
+  if (!processor->watchpoints_.empty()) {
+    processor->watched(false, address, size);
+  }
   const uint64_t state = board().watchingLoop() ? processor->loopState() : 0;
-  const uint32_t value = board().read(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), size, state);
+  const uint32_t value = board().read(address, size, state);
   processor->nextEventCycles_ = board().cyclesToNextEvent();
   return value;
 }
@@ -329,7 +365,11 @@ uint64_t Processor::onRead(uc_engine*, uint64_t offset, unsigned size, void* bas
 void Processor::onWrite(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* base) {
   Processor* processor = active;
   processor->flushCycles();
-  board().write(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset), static_cast<uint32_t>(value), size);
+  const uint32_t address = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(base) + offset);
+  if (!processor->watchpoints_.empty()) {
+    processor->watched(true, address, size);
+  }
+  board().write(address, static_cast<uint32_t>(value), size);
   processor->nextEventCycles_ = board().cyclesToNextEvent();
 }
 
@@ -339,7 +379,7 @@ void emulateImage(Board& board, const std::string& elfPath, const std::string& r
   if (!romPath.empty() && access(romPath.c_str(), R_OK) == 0) {
     rom = loadImage(board, romPath, kRomBase, kRomSize);
   }
-  processor = new Processor(board, loadImage(board, elfPath, 0, kFlashSize), std::move(rom));
+  processor = new Processor(board, loadImage(board, elfPath, 0, kFlashSize), std::move(rom), elfPath);
   Processor::active = processor;
   processor->run();
 }

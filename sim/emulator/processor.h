@@ -2,32 +2,62 @@
 // exception model of ARMv7-M (entry, return, priorities and masks, faults
 // and their escalation, SVC, PendSV, SysTick, reset), the access checks
 // Unicorn leaves out (CPACR, the alignment of LDRD/LDM/STM and exclusive
-// accesses) and the cycle count are this class's.
+// accesses) and the cycle count are this class's. A debugger may halt it
+// at any instruction through the GDB server.
 #pragma once
 
 #include <unicorn/unicorn.h>
 
 #include <array>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "sim/emulator/image.h"
 #include "sim/emulator/thumb.h"
+#include "sim/gdb/gdb_server.h"
 #include "sim/interrupt_controller.h"
 
 namespace sim {
 
 class Board;
 
-class Processor {
+class Processor final : public gdb::Target {
  public:
-  Processor(Board& board, Image image, std::optional<Image> rom);
+  Processor(Board& board, Image image, std::optional<Image> rom, std::string elfPath);
   [[noreturn]] void run();
 
   static inline Processor* active = nullptr;
 
  private:
+  // The debugger's view (debug_port.cpp).
+  std::optional<std::string> readRegister(unsigned number) override;
+  bool writeRegister(unsigned number, std::string_view bytes) override;
+  std::optional<std::string> readMemory(uint32_t address, uint32_t length) override;
+  bool writeMemory(uint32_t address, std::string_view bytes) override;
+  bool eraseFlash(uint32_t address, uint32_t length) override;
+  bool writeFlash(uint32_t address, std::string_view bytes) override;
+  void flashDone() override {}
+  bool breakpoint(bool insert, uint32_t address, bool hardware) override;
+  bool watchpoint(bool insert, gdb::Watch type, uint32_t address, uint32_t length) override;
+  void detached() override;
+  std::string memoryMap() override;
+  std::optional<std::string> monitor(const std::string& command) override;
+
+  void startDebugServer();
+  void instruction(uint32_t address);
+  void watched(bool write, uint32_t address, unsigned size);
+  void halt(const gdb::Stop& stop, uint32_t address);
+  // Registers of the board's devices as the code would read them now, read
+  // in a copy of this process that is thrown away: no read has an effect.
+  std::optional<std::string> peekDevices(uint32_t address, uint32_t length);
+  bool writeDevices(uint32_t address, std::string_view bytes);
+  std::string resetForDebugger();
+  void reloadCode();
+  static void onInstruction(uc_engine*, uint64_t address, uint32_t, void* self);
+  static void onRamAccess(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* self);
+
   // What the processor knows of a block of code, worked out once.
   struct BlockInfo {
     uint16_t cycles = 0;     // executing it with no wait states
@@ -62,6 +92,8 @@ class Processor {
   [[nodiscard]] uint16_t code(uint32_t address) const;
   [[nodiscard]] thumb::Instruction instructionAt(uint32_t address) const;
   std::string where();
+  void setUp();
+  void paintStack();
   [[noreturn]] void fault(const std::string& what);
 
   // Execution.
@@ -137,6 +169,33 @@ class Processor {
   uint32_t fpcaBefore_ = 0;
   uint32_t resume_ = 0;  // where Unicorn starts again
   std::string stopReason_;
+
+  // Debugging.
+  std::string elfPath_;
+  std::unique_ptr<gdb::GdbServer> debug_;
+  struct Breakpoint {
+    uint32_t address;
+    bool hardware;
+  };
+  struct Watchpoint {
+    gdb::Watch type;
+    uint32_t address;
+    uint32_t length;
+  };
+  std::vector<Breakpoint> breakpoints_;
+  std::vector<Watchpoint> watchpoints_;
+  std::optional<gdb::Stop> pendingStop_;  // to report at the next instruction
+  bool haltNext_ = false;                 // a single step
+  std::optional<std::pair<uint32_t, uint32_t>> range_;
+  // Unicorn restarted where the debugger left the core halted: its first
+  // instruction there is not a new one.
+  std::optional<uint32_t> ignoreAt_;
+  bool restart_ = false;
+  uint32_t sincePoll_ = 0;
+  bool flashWritten_ = false;
+  bool reloadRequested_ = false;
+  bool faulted_ = false;
+  bool serving_ = false;  // the debugger is being served
 };
 
 }  // namespace sim
