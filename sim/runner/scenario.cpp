@@ -214,7 +214,7 @@ Scenario Reader::read() const {
     fail(nullptr, "run", "the [run] table with its seconds is needed");
   }
   const toml::table& runTable = table(*run, "run");
-  only(runTable, "run", {"name", "seconds", "firmware", "fault_handlers"});
+  only(runTable, "run", {"name", "seconds", "firmware", "fault_handlers", "gdb"});
   if (const toml::node* name = runTable.get("name")) {
     scenario.name = text(*name, "run.name");
   }
@@ -246,6 +246,13 @@ Scenario Reader::read() const {
   }
   if (const toml::node* handlers = runTable.get("fault_handlers")) {
     scenario.faultHandlers = flag(*handlers, "run.fault_handlers");
+  }
+  if (const toml::node* port = runTable.get("gdb")) {
+    if (scenario.firmware == "host") {
+      fail(port, "run.gdb", "a debugger needs the emulated board: firmware = \"arm\" or an ELF image");
+    }
+    scenario.debugServer = DebugServer{};
+    scenario.debugServer->port = static_cast<uint16_t>(whole(*port, "run.gdb", 1, 65535));
   }
 
   if (const toml::node* wearer = root_.get("wearer")) {

@@ -22,6 +22,9 @@ struct Scenario {
   // On the emulated board: faults taken by the image's handlers, as on the
   // chip, rather than ending the run where they happen.
   bool faultHandlers = false;
+  // On the emulated board: a GDB server, halted at reset until a debugger
+  // connects.
+  std::optional<DebugServer> debugServer;
 
   // The wearer: where the GPS receiver puts them.
   std::vector<peers::Position> walk;

@@ -370,16 +370,14 @@ peers::GpsReceiver receiverOf(const Scenario& scenario) {
   return gps;
 }
 
-// A press of the button: 300 ms with a few bounces.
-void pressButton(Bench& bench, Time at) { bench.press(PF4, at, milliseconds(300), 3); }
-
 // The button's pin changes, as the waveform draws them.
 std::vector<PinChange> pressesOf(const Scenario& scenario) {
-  Bench bench;
+  std::vector<PinChange> changes;
   for (Time at : scenario.presses) {
-    pressButton(bench, at);
+    const std::vector<PinChange> press = buttonPress(at);
+    changes.insert(changes.end(), press.begin(), press.end());
   }
-  return bench.pinChanges();
+  return changes;
 }
 
 }  // namespace
@@ -397,8 +395,13 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
     heart.rate(at, rate);
   }
   heart.noise(30, 1).attach(bench);
-  for (Time at : scenario.presses) {
-    pressButton(bench, at);
+  for (const PinChange& change : pressesOf(scenario)) {
+    bench.drive(change.pin, change.at, change.state);
+  }
+  if (scenario.debugServer) {
+    DebugServer server = *scenario.debugServer;
+    server.press = buttonPress(0);
+    bench.debugServer(server);
   }
   peers::Sim900 modem(scenario.modem);
   modem.phone(scenario.phone);

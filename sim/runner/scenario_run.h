@@ -27,6 +27,9 @@ struct ScenarioResult {
 // Control bytes shown as <hh>, blanks kept: bytes for people to read.
 std::string shownBytes(const std::string& bytes);
 
+// A press of the wearer's button at a time: 300 ms with a few bounces.
+inline std::vector<PinChange> buttonPress(Time at) { return pressChanges(PF4, at, milliseconds(300), 3); }
+
 // Runs the scenario's world around the firmware and reads back what the
 // modem saw; the folder holds the real report server's data, if any.
 ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware,

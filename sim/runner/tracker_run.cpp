@@ -2,8 +2,9 @@
 // bench would see: the console, the modem line, or the whole timeline.
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
-//               [--server HOST:PORT] [--image ELF [--fault-handlers]] [--vcd FILE] [--timeline]
-//   tracker_run --scenario FILE --out FOLDER [--image ELF] [--fault-handlers]
+//               [--server HOST:PORT] [--image ELF [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]]]
+//               [--vcd FILE] [--timeline]
+//   tracker_run --scenario FILE --out FOLDER [--image ELF] [--fault-handlers] [--gdb [HOST:]PORT]
 //   tracker_run --help
 //
 // Status 0: the run ended well; 1: a fault; 2: a wrong option or scenario
@@ -23,6 +24,8 @@
 // --fault-handlers: on the emulated board a fault is taken by the image's
 //             handler (escalated as the architecture says) and noted,
 //             instead of ending the run where it happened.
+// --gdb [HOST:]PORT: a GDB remote server on the emulated board; the world
+//             stands still while the image is halted.
 // --vcd FILE: the LEDs, the button and the UART lines at bit level as a
 //             waveform (Value Change Dump).
 // --scenario FILE --out FOLDER: the run a scenario file describes; the
@@ -37,6 +40,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,7 +68,8 @@ void printLine(const char* title, const std::string& bytes) {
   std::printf("\n");
 }
 
-int runScenarioFile(const std::string& file, const std::string& folder, const std::string& image, bool faultHandlers) {
+int runScenarioFile(const std::string& file, const std::string& folder, const std::string& image, bool faultHandlers,
+                    const std::optional<sim::DebugServer>& debugServer) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -77,6 +82,13 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
     scenario.firmware = image;
   }
   scenario.faultHandlers = scenario.faultHandlers || faultHandlers;
+  if (debugServer) {
+    scenario.debugServer = debugServer;
+  }
+  if (scenario.debugServer && scenario.firmware == "host") {
+    std::fprintf(stderr, "tracker_run: a debugger needs the emulated board: --image, or firmware = \"arm\"\n");
+    return 2;
+  }
   const ScenarioResult result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0);
   std::fputs(result.summary.c_str(), stdout);
   return result.outcome.ok() ? 0 : 1;
@@ -94,6 +106,28 @@ std::string hostAndPort(const std::string& text) {
     return "the port must be a number from 1 to 65535";
   }
   return {};
+}
+
+// [HOST:]PORT of the GDB server; port 0 lets the system pick one.
+std::string debugAddress(const std::string& text) {
+  const size_t colon = text.rfind(':');
+  const std::string port = text.substr(colon == std::string::npos ? 0 : colon + 1);
+  if (port == "0") {
+    return colon == 0 ? "HOST:PORT or PORT is needed" : "";
+  }
+  return hostAndPort(colon == std::string::npos ? "127.0.0.1:" + text : text);
+}
+
+sim::DebugServer debugServerAt(const std::string& text, bool wait) {
+  sim::DebugServer server;
+  const size_t colon = text.rfind(':');
+  if (colon != std::string::npos) {
+    server.host = text.substr(0, colon);
+  }
+  server.port = static_cast<uint16_t>(std::stoul(text.substr(colon == std::string::npos ? 0 : colon + 1)));
+  server.wait = wait;
+  server.press = sim::buttonPress(0);
+  return server;
 }
 
 // A file the run may write: not a folder, in a folder that exists.
@@ -161,6 +195,17 @@ int main(int argc, char** argv) {
   app.add_flag("--fault-handlers", faultHandlers,
                "on the emulated board, let the image's fault handlers take faults as the chip does (each noted in "
                "the timeline) instead of ending the run at the first fault");
+  std::string gdb;
+  bool gdbNoWait = false;
+  auto* gdbOption =
+      app.add_option("--gdb", gdb,
+                     "[HOST:]PORT: a GDB server for gdb-multiarch on the emulated board, on the loopback unless a "
+                     "host is given (port 0: one the system picks, printed); the board halts before its first "
+                     "instruction until a debugger connects")
+          ->check(CLI::Validator(debugAddress, "[HOST:]PORT"));
+  app.add_flag("--gdb-no-wait", gdbNoWait,
+               "with --gdb: run from reset at once; a debugger may connect at any time (Ctrl-C halts the board)")
+      ->needs(gdbOption);
   auto* vcdOption = app.add_option("--vcd", vcd, "write the LEDs, the button and the UART lines as a waveform (VCD)")
                         ->check(CLI::Validator(writableFile, "FILE"));
   auto* timelineOption = app.add_flag("--timeline", timeline, "print the whole timeline instead of the summary");
@@ -189,18 +234,31 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Run with --help for the options.\n");
     return 2;
   }
+  std::optional<DebugServer> debugServer;
+  if (!gdb.empty()) {
+    debugServer = debugServerAt(gdb, !gdbNoWait);
+  }
   if (!scenarioFile.empty()) {
-    return runScenarioFile(scenarioFile, out, image, faultHandlers);
+    return runScenarioFile(scenarioFile, out, image, faultHandlers, debugServer);
+  }
+  if (debugServer && image.empty()) {
+    std::fprintf(stderr, "tracker_run: --gdb needs the emulated board: --image ELF\n");
+    return 2;
   }
   const auto toTime = [](double at) { return static_cast<Time>(std::llround(at * 1e6)) * microseconds(1); };
   const Time end = toTime(length);
   Bench bench;
   bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
   bench.runFaultHandlers(faultHandlers);
+  if (debugServer) {
+    bench.debugServer(*debugServer);
+  }
   peers::PulseSensor(72).noise(40, 1).attach(bench);
   peers::CaretakerPhone phone;
   for (const double at : presses) {
-    bench.press(PF4, toTime(at), milliseconds(300), 3);
+    for (const PinChange& change : buttonPress(toTime(at))) {
+      bench.drive(change.pin, change.at, change.state);
+    }
   }
   for (const double at : rings) {
     phone.calls.push_back({toTime(at), seconds(20), seconds(15)});
