@@ -7,7 +7,7 @@ packages=(cmake g++ make python3 pkg-config libgtest-dev libgmock-dev libbenchma
           gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib
           binutils-arm-none-eabi
           libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libelf-dev libtomlplusplus-dev libcli11-dev
-          chromium chromium-driver sigrok-cli clang libclang-rt-dev)
+          chromium chromium-driver sigrok-cli clang libclang-rt-dev gdb-multiarch)
 
 missing=()
 for package in "${packages[@]}"; do
