@@ -63,18 +63,23 @@ TEST(ScenarioFile, EachMistakeIsNamedWithItsLineAndField) {
             "bad.toml:5: wearer.speed: a walk of two points or more is needed to walk at a speed");
   EXPECT_EQ(errorOf("[run]\nseconds = 60\nfirmware = \"ARM\"\n"),
             "bad.toml:3: run.firmware: \"host\", \"arm\" or the path of an ELF image, from the scenario's folder: ARM is none");
+  EXPECT_EQ(errorOf("[run]\nseconds = 60\ngdb = 3333\n"),
+            "bad.toml:3: run.gdb: a debugger needs the emulated board: firmware = \"arm\" or an ELF image");
   // Broken TOML: the line of the fault, in the reader's words.
   const std::string broken = errorOf("[run]\nseconds = 10\n[phone\n");
   EXPECT_EQ(broken.rfind("bad.toml:3: ", 0), 0U) << broken;
   // A good file.
   const Scenario scenario = parseScenario(
-      "[run]\nname = \"n\"\nseconds = 90.5\nfirmware = \"arm\"\nfault_handlers = true\n[wearer]\nwalk = [[41.0, 29.0], [41.001, 29.0]]\n"
+      "[run]\nname = \"n\"\nseconds = 90.5\nfirmware = \"arm\"\nfault_handlers = true\ngdb = 3333\n[wearer]\nwalk = [[41.0, 29.0], [41.001, 29.0]]\n"
       "speed = 2\nwithout_fix = [[10, 20]]\n[button]\npresses = [5]\n[phone]\nanswer = \"busy\"\n"
       "calls = [{ at = 30, ring_for = 9, talk = 3 }]\n[network]\nfaults = [{ kind = \"power_loss\", from = 40, to = 50 }]\n",
       "good.toml");
   EXPECT_EQ(scenario.length, seconds(90) + milliseconds(500));
   EXPECT_EQ(scenario.firmware, "arm");
   EXPECT_TRUE(scenario.faultHandlers);
+  ASSERT_TRUE(scenario.debugServer.has_value());
+  EXPECT_EQ(scenario.debugServer->port, 3333);
+  EXPECT_EQ(scenario.debugServer->host, "127.0.0.1");
   EXPECT_EQ(scenario.walk.size(), 2U);
   EXPECT_TRUE(scenario.phone.busy);
   ASSERT_EQ(scenario.phone.calls.size(), 1U);
@@ -182,6 +187,9 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
       {"--vcd /nonexistent/dir/x.vcd", "--vcd: no such folder: /nonexistent/dir"},
       {"--image /nonexistent.elf", "--image"},
       {"--bogus", "--bogus"},
+      {"--gdb 3333", "--gdb needs the emulated board"},
+      {"--gdb host:", "--gdb: the port must be a number from 1 to 65535"},
+      {"--gdb-no-wait", "--gdb-no-wait requires --gdb"},
       {"--scenario " + scenario, "--scenario requires --out"},
       {"--scenario " + scenario + " --out " + (folder / "a-file").string(), "--out: a folder is needed"},
       {"--scenario " + scenario + " --out " + (folder / "o").string() + " --seconds 4", "excludes"},
@@ -196,7 +204,7 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
   const auto [helpStatus, help] = trackerRun("--help");
   EXPECT_EQ(helpStatus, 0);
   for (const char* text : {"--seconds", "=45", "--press", "--ring", "--radius", "=250", "--server", "--image", "--vcd",
-                           "--timeline", "--scenario", "--out"}) {
+                           "--timeline", "--scenario", "--out", "--gdb", "--gdb-no-wait"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
   }
   // A fractional press is kept as given: the button's interrupt at 1.5 s,
