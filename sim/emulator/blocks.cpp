@@ -139,6 +139,9 @@ void Processor::block(uint32_t address, uint32_t size) {
     cycles_ += info.cycles + extra;
     return;
   }
+  if (debug_ && debuggerChanged(address)) {
+    return;  // the block starts again with the debugger's hooks
+  }
   // A branch to itself: only an interrupt can leave it.
   if (size == 2 && code(address) == kBranchToSelf) {
     if (board_.interrupts().requested() && board_.preempting(masks()) >= 0) {

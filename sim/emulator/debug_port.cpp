@@ -25,6 +25,7 @@ constexpr uint32_t kSystemSize = 0x1000;
 constexpr uint32_t kFlashBlock = 1024;  // the flash's erase block
 constexpr uint32_t kLargestRead = 0x4000;
 constexpr uint32_t kPollEvery = 0x3FFF;  // instructions between looks for a Ctrl-C
+constexpr uint32_t kPollBlocks = 0xFFF;  // blocks between looks for a debugger
 
 bool inside(uint32_t address, uint32_t length, uint32_t base, uint32_t size) {
   return address >= base && address - base < size && length <= size - (address - base);
@@ -110,6 +111,7 @@ void Processor::startDebugServer() {
   std::fflush(stderr);
   if (options.wait) {
     pendingStop_ = gdb::Stop{};
+    traced_ = true;
   }
   board_.onFault([this](const std::string& what) {
     faulted_ = true;
@@ -121,6 +123,24 @@ void Processor::startDebugServer() {
       debug_->halt(gdb::Stop{gdb::Stop::Kind::Fault}, false);
     }
   });
+}
+
+// At a block's start, before anything of it is counted: a debugger that
+// connects finds the board halted at the block's first instruction.
+bool Processor::debuggerChanged(uint32_t blockStart) {
+  if (!traced_ && (++sincePoll_ & kPollBlocks) == 0 && debug_->interrupted()) {
+    pendingStop_ = gdb::Stop{gdb::Stop::Kind::Interrupted};
+  }
+  // The hooks are wanted while a debugger is connected or awaited.
+  if (traced_ == (debug_->connected() || pendingStop_.has_value())) {
+    return false;
+  }
+  // Unicorn may run a block it was asked to stop at from its hook; a PC
+  // written there never is, as at an exception's entry.
+  retrace_ = true;
+  setReg(UC_ARM_REG_PC, blockStart | 1U);
+  uc_emu_stop(uc_);
+  return true;
 }
 
 void Processor::onInstruction(uc_engine*, uint64_t address, uint32_t, void* self) {

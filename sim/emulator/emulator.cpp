@@ -95,6 +95,13 @@ void Processor::run() {
     if (reloadRequested_) {
       reloadCode();
     }
+    if (retrace_) {
+      // Code translated before holds the old hooks' calls, or lacks the new.
+      retrace_ = false;
+      traced_ = !traced_;
+      addHooks();
+      uc_ctl_flush_tb(uc_);
+    }
     // Unicorn decodes an even begin address as ARM code, which an M-profile
     // core has not: the INVSTATE fault the chip takes.
     stepping_ = stepsPlanned_;
@@ -154,21 +161,6 @@ void Processor::setUp() {
     });
   }
 
-  uc_hook hook;
-  if (debug_) {
-    // Before any other: a halt comes before anything the instruction does.
-    uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onInstruction), this, 1, 0);
-    uc_hook_add(uc_, &hook, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(onRamAccess), this,
-                kSramBase, kSramBase + kSramSize - 1);
-  }
-  uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(onBlock), this, 1, 0);
-  uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(onInterrupt), this, 1, 0);
-  uc_hook_add(uc_, &hook, UC_HOOK_MEM_UNMAPPED, reinterpret_cast<void*>(onUnmapped), this, 1, 0);
-  uc_hook_add(uc_, &hook, UC_HOOK_MEM_PROT, reinterpret_cast<void*>(onProtected), this, 1, 0);
-  // The delay loop is skipped in virtual time: three cycles a pass.
-  if (const uint32_t delay = image_.function("SysCtlDelay("); delay != 0) {
-    uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onDelay), this, delay, delay);
-  }
   scanCode(image_);
   if (rom_) {
     scanCode(*rom_);
@@ -176,8 +168,38 @@ void Processor::setUp() {
   const auto byAddress = [](const AlignedAccess& a, const AlignedAccess& b) { return a.address < b.address; };
   std::sort(checkedAccesses_.begin(), checkedAccesses_.end(), byAddress);
   std::sort(hookedAccesses_.begin(), hookedAccesses_.end(), byAddress);
+  hooks_.clear();
+  addHooks();
+}
+
+// Unicorn calls a hook's callbacks in the order they were added. A
+// debugger's come first, so that a halt comes before anything the
+// instruction does; they are there while one is connected.
+void Processor::addHooks() {
+  for (const uc_hook old : hooks_) {
+    uc_hook_del(uc_, old);
+  }
+  hooks_.clear();
+  const auto add = [this](int type, void* callback, uint64_t begin, uint64_t end) {
+    uc_hook hook;
+    uc_hook_add(uc_, &hook, type, callback, this, begin, end);
+    hooks_.push_back(hook);
+  };
+  if (traced_) {
+    add(UC_HOOK_CODE, reinterpret_cast<void*>(onInstruction), 1, 0);
+    add(UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE, reinterpret_cast<void*>(onRamAccess), kSramBase,
+        kSramBase + kSramSize - 1);
+  }
+  add(UC_HOOK_BLOCK, reinterpret_cast<void*>(onBlock), 1, 0);
+  add(UC_HOOK_INTR, reinterpret_cast<void*>(onInterrupt), 1, 0);
+  add(UC_HOOK_MEM_UNMAPPED, reinterpret_cast<void*>(onUnmapped), 1, 0);
+  add(UC_HOOK_MEM_PROT, reinterpret_cast<void*>(onProtected), 1, 0);
+  // The delay loop is skipped in virtual time: three cycles a pass.
+  if (const uint32_t delay = image_.function("SysCtlDelay("); delay != 0) {
+    add(UC_HOOK_CODE, reinterpret_cast<void*>(onDelay), delay, delay);
+  }
   for (const AlignedAccess& access : hookedAccesses_) {
-    uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onAligned), this, access.address, access.address);
+    add(UC_HOOK_CODE, reinterpret_cast<void*>(onAligned), access.address, access.address);
   }
   // Every WFI in the code waits for the next event; exclusive accesses
   // keep the architecture's local monitor. Each halfword is looked at: a
@@ -186,14 +208,13 @@ void Processor::setUp() {
     for (uint32_t address = image_.codeStarts[range]; address + 2 <= image_.codeEnds[range]; address += 2) {
       const thumb::Kind kind = instructionAt(address).kind;
       if (code(address) == kWfi) {
-        uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onWfi), this, address, address);
+        add(UC_HOOK_CODE, reinterpret_cast<void*>(onWfi), address, address);
       } else if (kind == thumb::Kind::LoadExclusive || kind == thumb::Kind::StoreExclusive ||
                  kind == thumb::Kind::ClearExclusive) {
-        uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(onExclusive), this, address, address);
+        add(UC_HOOK_CODE, reinterpret_cast<void*>(onExclusive), address, address);
       }
     }
   }
-
 }
 
 // The stack, from the start of the SRAM up to its top at entry 0, is

@@ -246,6 +246,10 @@ void Processor::afterStop(uc_err error) {
   }
   const uint32_t pc = reg(UC_ARM_REG_PC);
   const bool thumb = (reg(UC_ARM_REG_XPSR) & kThumb) != 0;
+  if (retrace_) {
+    resume_ = pc | (thumb ? 1U : 0U);  // at a block's start, nothing of it counted yet
+    return;
+  }
   if (resetRequested_) {
     resetRequested_ = false;
     flushCycles();

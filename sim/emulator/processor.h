@@ -46,6 +46,8 @@ class Processor final : public gdb::Target {
   std::optional<std::string> monitor(const std::string& command) override;
 
   void startDebugServer();
+  // Whether a debugger came or went: its hooks change at a block's start.
+  bool debuggerChanged(uint32_t blockStart);
   void instruction(uint32_t address);
   void watched(bool write, uint32_t address, unsigned size);
   void halt(const gdb::Stop& stop, uint32_t address);
@@ -93,6 +95,7 @@ class Processor final : public gdb::Target {
   [[nodiscard]] thumb::Instruction instructionAt(uint32_t address) const;
   std::string where();
   void setUp();
+  void addHooks();
   void paintStack();
   [[noreturn]] void fault(const std::string& what);
 
@@ -191,6 +194,11 @@ class Processor final : public gdb::Target {
   // instruction there is not a new one.
   std::optional<uint32_t> ignoreAt_;
   bool restart_ = false;
+  // Every instruction and SRAM access is hooked only while a debugger is
+  // connected: the hooks cost several times the run.
+  bool traced_ = false;
+  bool retrace_ = false;
+  std::vector<uc_hook> hooks_;
   uint32_t sincePoll_ = 0;
   bool flashWritten_ = false;
   bool reloadRequested_ = false;
