@@ -9,6 +9,9 @@ jobs=$(nproc)
 cmake --preset tm4c123 >/dev/null
 cmake --build --preset tm4c123 -j "$jobs"
 ctest --preset tm4c123 -j "$jobs"
+# The optimised runner, which a test holds to the sanitizer build's outputs.
+cmake --preset bench >/dev/null
+cmake --build --preset bench -j "$jobs" --target tracker_run
 cmake --preset host >/dev/null
 cmake --build --preset host -j "$jobs"
 ctest --preset host -j "$jobs"

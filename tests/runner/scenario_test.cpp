@@ -159,8 +159,8 @@ TEST(ScenarioFile, NanAndInfinityAreNoNumbersAndErrorsAreOnePrintableLine) {
 
 // tracker_run with these arguments: its exit status, and what it printed
 // on stdout and stderr.
-std::pair<int, std::string> trackerRun(const std::string& arguments) {
-  const std::string command = std::string(TRACKER_RUN_PATH) + " " + arguments + " 2>&1";
+std::pair<int, std::string> trackerRun(const std::string& arguments, const std::string& runner = TRACKER_RUN_PATH) {
+  const std::string command = runner + " " + arguments + " 2>&1";
   std::FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char line[256];
@@ -450,4 +450,27 @@ TEST_P(ShippedScenario, NetworkOutageLosesWhatFellInItAndTheModuleGoesOn) {
 INSTANTIATE_TEST_SUITE_P(Firmware, ShippedScenario, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "ArmImage" : "HostBuild"; });
 
+// The optimised runner users run writes what the sanitizer build writes,
+// byte for byte, for the host firmware and for the ARM image.
+TEST(TrackerRun, TheOptimisedBuildWritesTheSameOutputs) {
+  ASSERT_TRUE(std::filesystem::exists(OPTIMISED_TRACKER_RUN_PATH))
+      << "cmake --build --preset bench --target tracker_run builds it (scripts/test.sh does)";
+  const std::filesystem::path folder = temporaryFolder();
+  const std::string scenario = std::string(SCENARIOS_DIR) + "/afternoon-walk.toml";
+  for (const std::string image : {"", " --image " TRACKER_IMAGE_PATH}) {
+    const std::string common = "--scenario " + scenario + image + " --out ";
+    ASSERT_EQ(trackerRun(common + (folder / "checked").string()).first, 0) << image;
+    ASSERT_EQ(trackerRun(common + (folder / "optimised").string(), OPTIMISED_TRACKER_RUN_PATH).first, 0) << image;
+    for (const char* name : {"timeline.txt", "waveform.vcd", "trace.json", "report.html"}) {
+      std::ifstream checked(folder / "checked" / name), optimised(folder / "optimised" / name);
+      const std::string one((std::istreambuf_iterator<char>(checked)), std::istreambuf_iterator<char>());
+      const std::string other((std::istreambuf_iterator<char>(optimised)), std::istreambuf_iterator<char>());
+      EXPECT_GT(one.size(), 1000U) << name << image;
+      EXPECT_TRUE(one == other) << name << image << " differs between the two builds";
+    }
+  }
+  std::filesystem::remove_all(folder);
+}
+
 }  // namespace
+
