@@ -150,6 +150,22 @@ class Browser {
     }
     return found;
   }
+  // An attribute once it reads as expected, up to 5 s: the page that had it
+  // may still be giving way to the next (its elements then go stale).
+  std::string awaitAttribute(const std::string& css, const std::string& name, const std::string& expected) {
+    std::string seen;
+    for (int attempt = 0; attempt < 50 && seen != expected; ++attempt) {
+      try {
+        seen = attribute(css, name);
+      } catch (const std::runtime_error& error) {
+        seen = error.what();
+      }
+      if (seen != expected) {
+        usleep(100000);
+      }
+    }
+    return seen;
+  }
   std::vector<unsigned char> screenshot() { return fromBase64(session("GET", "/screenshot").get<std::string>()); }
 
  private:
@@ -204,10 +220,19 @@ TEST(CaretakerPage, InARealBrowser) {
   // The radius through the form; the firmware's request answers it.
   browser.type("#radius", "321");
   browser.click("#set-radius");
+  // The form's post may still be on its way: up to 5 s for the server.
+  std::string circle;
+  for (int attempt = 0; attempt < 50 && circle != "@321$"; ++attempt) {
+    const auto reply = client.Get("/getCircle");
+    circle = reply ? reply->body : "";
+    if (circle != "@321$") {
+      usleep(100000);
+    }
+  }
+  EXPECT_EQ(circle, "@321$");
   ASSERT_EQ(browser.await("#track"), 1U);
   EXPECT_EQ(browser.url(), base + "/");
-  EXPECT_EQ(browser.attribute("#radius", "value"), "321");
-  EXPECT_EQ(client.Get("/getCircle")->body, "@321$");
+  EXPECT_EQ(browser.awaitAttribute("#radius", "value", "321"), "321");
 }
 
 }  // namespace
