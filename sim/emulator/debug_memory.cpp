@@ -17,10 +17,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kPeripheralBase = 0x40000000;
-constexpr uint32_t kPeripheralSize = 0x100000;
-constexpr uint32_t kSystemBase = 0xE000E000;
-constexpr uint32_t kSystemSize = 0x1000;
 constexpr uint32_t kFlashBlock = 1024;  // the flash's erase block
 constexpr uint32_t kLargestRead = 0x4000;
 

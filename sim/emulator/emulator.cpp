@@ -17,10 +17,6 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kPeripheralBase = 0x40000000;
-constexpr uint32_t kPeripheralSize = 0x100000;
-constexpr uint32_t kSystemBase = 0xE000E000;
-constexpr uint32_t kSystemSize = 0x1000;
 constexpr uint16_t kWfi = 0xBF30;
 constexpr uint32_t kStackPaint = 0x5A5AA5A5;
 

@@ -18,6 +18,12 @@ inline constexpr uint32_t kSramBase = 0x20000000;
 inline constexpr uint32_t kSramSize = 32 * 1024;
 inline constexpr uint32_t kRomBase = 0x01000000;
 inline constexpr uint32_t kRomSize = 64 * 1024;
+// The windows the board's device models answer: the peripherals and the
+// system control space.
+inline constexpr uint32_t kPeripheralBase = 0x40000000;
+inline constexpr uint32_t kPeripheralSize = 0x100000;
+inline constexpr uint32_t kSystemBase = 0xE000E000;
+inline constexpr uint32_t kSystemSize = 0x1000;
 
 // An image as its memory holds it (the flash, or the ROM), and its
 // function symbols.
