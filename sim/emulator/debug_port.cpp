@@ -140,10 +140,11 @@ void Processor::halt(const gdb::Stop& stop, uint32_t address) {
 }
 
 bool Processor::breakpoint(bool insert, uint32_t address, bool hardware) {
+  address &= ~1U;  // a Thumb address may come with its bit 0 set
   const auto found = std::find_if(breakpoints_.begin(), breakpoints_.end(),
                                   [address](const Breakpoint& point) { return point.address == address; });
   if (insert && found == breakpoints_.end()) {
-    breakpoints_.push_back(Breakpoint{address & ~1U, hardware});
+    breakpoints_.push_back(Breakpoint{address, hardware});
   } else if (!insert && found != breakpoints_.end()) {
     breakpoints_.erase(found);
   }
