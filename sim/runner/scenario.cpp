@@ -6,154 +6,9 @@
 #include <sstream>
 #include <toml++/toml.h>
 
-#include "sim/runner/scenario_run.h"
+#include "sim/runner/scenario_reader.h"
 
 namespace sim {
-
-namespace {
-
-class Reader {
- public:
-  Reader(const toml::table& root, std::string name) : root_(root), name_(std::move(name)) {}
-
-  [[noreturn]] void fail(const toml::node* node, const std::string& field, const std::string& what) const {
-    const auto line = node != nullptr ? node->source().begin.line : 0;
-    // A key from the file may hold any byte; the error is one printable line.
-    throw ScenarioError(name_ + ":" + std::to_string(line) + ": " + shownBytes(field) + ": " + what);
-  }
-
-  // A number of seconds (integer or decimal) from 0 up.
-  Time seconds(const toml::node& node, const std::string& field) const {
-    const std::optional<double> value = node.value<double>();
-    // TOML has nan and inf; neither is a time.
-    if (!value || !std::isfinite(*value) || *value < 0 || *value > 1e7) {
-      fail(&node, field, "a number of seconds from 0 is needed");
-    }
-    return static_cast<Time>(*value * 1e12);
-  }
-  // A time inside the run, whose length is read first.
-  Time during(const toml::node& node, const std::string& field) const {
-    const Time at = seconds(node, field);
-    if (at > length_) {
-      fail(&node, field, format(static_cast<double>(at) / 1e12) + " s is not inside the run of " +
-                             format(static_cast<double>(length_) / 1e12) + " s");
-    }
-    return at;
-  }
-  // A span inside the run that starts before it ends; without its end, to
-  // the run's end.
-  std::pair<Time, Time> span(const toml::node& from, const toml::node* to, const std::string& field) const {
-    const Time start = during(from, field);
-    const Time end = to != nullptr ? during(*to, field) : kNever;
-    if (end <= start) {
-      fail(to, field, "the span ends before it starts");
-    }
-    return {start, end};
-  }
-  unsigned whole(const toml::node& node, const std::string& field, double low, double high) const {
-    const double value = number(node, field, low, high);
-    if (value != std::floor(value)) {
-      fail(&node, field, "a whole number is needed");
-    }
-    return static_cast<unsigned>(value);
-  }
-  double number(const toml::node& node, const std::string& field, double low, double high) const {
-    const std::optional<double> value = node.value<double>();
-    if (!value || !std::isfinite(*value) || *value < low || *value > high) {
-      fail(&node, field, "a number from " + format(low) + " to " + format(high) + " is needed");
-    }
-    return *value;
-  }
-  std::string text(const toml::node& node, const std::string& field) const {
-    const std::optional<std::string> value = node.value<std::string>();
-    if (!value) {
-      fail(&node, field, "a text in quotes is needed");
-    }
-    return *value;
-  }
-  const toml::array& array(const toml::node& node, const std::string& field) const {
-    const toml::array* value = node.as_array();
-    if (value == nullptr) {
-      fail(&node, field, "a list [ ... ] is needed");
-    }
-    return *value;
-  }
-  const toml::table& table(const toml::node& node, const std::string& field) const {
-    const toml::table* value = node.as_table();
-    if (value == nullptr) {
-      fail(&node, field, "a table { ... } is needed");
-    }
-    return *value;
-  }
-  peers::Position position(const toml::node& node, const std::string& field) const {
-    const toml::array& pair = array(node, field);
-    if (pair.size() != 2) {
-      fail(&node, field, "a position is [latitude, longitude]");
-    }
-    return {number(pair[0], field + " latitude", -90, 90), number(pair[1], field + " longitude", -180, 180)};
-  }
-  // Every key of a table must be one of the known ones.
-  void only(const toml::table& table, const std::string& section, std::initializer_list<const char*> keys) const {
-    for (const auto& [key, value] : table) {
-      bool known = false;
-      for (const char* name : keys) {
-        known = known || key.str() == name;
-      }
-      if (!known) {
-        fail(&value, section + "." + std::string(key.str()), "no such field");
-      }
-    }
-  }
-
-  // [min, max]: two numbers in [low, high], the first not above the second.
-  std::pair<double, double> range(const toml::node& node, const std::string& field, double low, double high) const {
-    const toml::array& pair = array(node, field);
-    if (pair.size() != 2) {
-      fail(&node, field, "a range is [min, max]");
-    }
-    const double from = number(pair[0], field, low, high);
-    const double to = number(pair[1], field, low, high);
-    if (from > to) {
-      fail(&node, field, "the range's min is above its max");
-    }
-    return {from, to};
-  }
-  peers::Span spanOfSeconds(const toml::node& node, const std::string& field) const {
-    const auto [from, to] = range(node, field, 0, 86400);
-    return {static_cast<Time>(from * 1e12), static_cast<Time>(to * 1e12)};
-  }
-  // A phone number: an optional "+", then digits.
-  std::string dialNumber(const toml::node& node, const std::string& field) const {
-    const std::string number = text(node, field);
-    const size_t start = !number.empty() && number[0] == '+' ? 1 : 0;
-    if (number.size() <= start || number.size() > 21 ||
-        number.find_first_not_of("0123456789", start) != std::string::npos) {
-      fail(&node, field, "a number of digits, \"+\" and the country code first for an international one");
-    }
-    return number;
-  }
-  bool flag(const toml::node& node, const std::string& field) const {
-    const std::optional<bool> value = node.value<bool>();
-    if (!value) {
-      fail(&node, field, "true or false is needed");
-    }
-    return *value;
-  }
-  void readModem(const toml::table& section, Scenario& scenario) const;
-
-  Scenario read() const;
-
- private:
-  static std::string format(double value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
-  }
-
-  const toml::table& root_;
-  std::string name_;
-  mutable Time length_ = kNever;
-};
 
 void Reader::readModem(const toml::table& section, Scenario& scenario) const {
   only(section, "modem", {"profile", "seed", "busy", "boot", "registration", "http_answer", "apn", "power_key"});
@@ -208,7 +63,7 @@ void Reader::readModem(const toml::table& section, Scenario& scenario) const {
 
 Scenario Reader::read() const {
   Scenario scenario;
-  only(root_, "scenario", {"run", "wearer", "heart", "button", "modem", "phone", "network", "server"});
+  only(root_, "scenario", {"run", "wearer", "heart", "button", "modem", "phone", "network", "server", "expect"});
   const toml::node* run = root_.get("run");
   if (run == nullptr) {
     fail(nullptr, "run", "the [run] table with its seconds is needed");
@@ -235,11 +90,9 @@ Scenario Reader::read() const {
       if (image.is_relative()) {
         image = std::filesystem::path(name_).parent_path() / image;
       }
-      char magic[4] = {};
-      std::ifstream file(image, std::ios::binary);
-      if (!file.read(magic, 4) || std::string(magic, 4) != "\x7F" "ELF") {
+      if (!isElfImage(image.string())) {
         fail(firmware, "run.firmware", "\"host\", \"arm\" or the path of an ELF image, from the scenario's folder: " +
-                                           shownBytes(image.string()) + " is none");
+                                           shownBytes(image.string()) + " is no ELF image");
       }
       scenario.firmware = image.string();
     }
@@ -456,10 +309,11 @@ Scenario Reader::read() const {
       scenario.radius = static_cast<int>(whole(*radius, "server.radius", 1, 9999));
     }
   }
+  if (const toml::node* expect = root_.get("expect")) {
+    readExpectations(*expect, scenario);
+  }
   return scenario;
 }
-
-}  // namespace
 
 Scenario parseScenario(const std::string& text, const std::string& name) {
   toml::table root;
@@ -471,6 +325,12 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
                         shownBytes(std::string(error.description())));
   }
   return Reader(root, name).read();
+}
+
+bool isElfImage(const std::string& path) {
+  char magic[4] = {};
+  std::ifstream file(path, std::ios::binary);
+  return file.read(magic, 4) && std::string(magic, 4) == "\x7F" "ELF";
 }
 
 Scenario readScenario(const std::string& path) {

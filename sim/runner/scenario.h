@@ -9,6 +9,7 @@
 
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/sim900.h"
+#include "sim/runner/expectation.h"
 #include "sim/time.h"
 
 namespace sim {
@@ -51,6 +52,9 @@ struct Scenario {
   // "bench": a handler that answers the radius; "none": nothing answers.
   std::string server = "bench";
   int radius = 250;
+
+  // What the run must show, checked after it.
+  std::vector<Expectation> expectations;
 };
 
 class ScenarioError : public std::runtime_error {
@@ -59,6 +63,9 @@ class ScenarioError : public std::runtime_error {
 };
 
 // Reads a scenario file; throws ScenarioError with "FILE:LINE: field: what".
+// The file begins as an ELF file does.
+bool isElfImage(const std::string& path);
+
 Scenario readScenario(const std::string& path);
 // The same from text, for tests; the name stands for the file in errors.
 Scenario parseScenario(const std::string& text, const std::string& name);

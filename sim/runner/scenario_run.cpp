@@ -21,6 +21,7 @@
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
+#include "sim/runner/handlers.h"
 #include "sim/runner/waveform.h"
 
 namespace sim {
@@ -41,16 +42,13 @@ std::string shownBytes(const std::string& bytes) {
 
 namespace {
 
+// "1 call", "2 calls": every noun here takes an s.
+std::string counted(size_t count, std::string_view noun) {
+  return std::to_string(count) + " " + std::string(noun) + (count == 1 ? "" : "s");
+}
+
 const char* const kAlert = "The target went beyond the limits.\r";
 constexpr unsigned kProgressLine = 7;
-
-std::string interruptName(unsigned vector) {
-  static const std::map<unsigned, std::string> names = {
-      {21, "UART0 console"}, {49, "UART2 GPS"},        {76, "UART4 modem"}, {77, "UART5 camera"},
-      {35, "TIMER0A pulse"}, {37, "TIMER1A report"},   {46, "GPIOF button"}};
-  const auto found = names.find(vector);
-  return found != names.end() ? found->second : "interrupt " + std::to_string(vector);
-}
 
 double microseconds(Time time) { return static_cast<double>(time) / 1e6; }
 
@@ -218,7 +216,7 @@ nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
       entered[record.value] = record.time;
     } else if (record.kind == RecordKind::InterruptExit && entered.count(record.value) != 0) {
       const Time start = entered[record.value];
-      events.push_back({{"name", interruptName(record.value)},
+      events.push_back({{"name", handlerName(record.value)},
                         {"cat", "interrupt"},
                         {"ph", "X"},
                         {"ts", microseconds(start)},
@@ -276,22 +274,43 @@ nlohmann::json traceOf(const Outcome& run, const peers::ModemLog& log) {
   names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 1}, {"args", {{"name", "processor"}}}});
   names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 2}, {"args", {{"name", "modem and network"}}}});
   names.push_back({{"name", "thread_name"}, {"ph", "M"}, {"pid", 1}, {"tid", 0}, {"args", {{"name", "foreground"}}}});
+  for (const HandlerName& handler : kTrackerHandlers) {
+    names.push_back({{"name", "thread_name"}, {"ph", "M"}, {"pid", 1}, {"tid", handler.vector},
+                     {"args", {{"name", handlerName(handler.vector)}}}});
+  }
   for (auto& name : names) {
     events.push_back(name);
   }
   return {{"traceEvents", events}, {"displayTimeUnit", "ms"}};
 }
 
-std::string reportHtml(const Scenario& scenario, const Outcome& run, const peers::ModemLog& log,
-                       const peers::GpsReceiver& gps, const std::vector<server::StoredReport>& stored) {
+const char* verdictWord(ExpectationResult::Verdict verdict) {
+  using Verdict = ExpectationResult::Verdict;
+  return verdict == Verdict::Passed ? "passed" : verdict == Verdict::Failed ? "FAILED" : "not measured";
+}
+
+std::string reportHtml(const Scenario& scenario, const ScenarioResult& result, const peers::GpsReceiver& gps) {
+  const Outcome& run = result.outcome;
+  const peers::ModemLog& log = result.log;
+  const std::vector<server::StoredReport>& stored = result.stored;
   using server::escapeHtml;
   std::ostringstream html;
   html << "<!doctype html><html><head><meta charset=\"utf-8\"><title>" << escapeHtml(scenario.name)
        << "</title><style>body{font-family:sans-serif;margin:1.5em}td,th{border:1px solid #bbb;padding:.2em .5em}"
-          "table{border-collapse:collapse;margin-bottom:1em}</style></head><body>";
+          "table{border-collapse:collapse;margin-bottom:1em}tr.failed td{background:#fdd}</style></head><body>";
   html << "<h1>" << escapeHtml(scenario.name.empty() ? "Scenario" : scenario.name) << "</h1>";
   html << "<p id=\"outcome\">" << formatTime(run.end()) << " virtual seconds, "
        << (run.ok() ? "no fault" : escapeHtml(run.failure())) << ".</p>";
+  if (!result.expectations.empty()) {
+    html << "<h2>Expectations</h2><table id=\"expectations\"><tr><th>Verdict</th><th>Expected, and what was seen</th></tr>";
+    for (const ExpectationResult& checked : result.expectations) {
+      using Verdict = ExpectationResult::Verdict;
+      html << "<tr class=\""
+           << (checked.verdict == Verdict::Failed ? "failed" : checked.verdict == Verdict::Passed ? "passed" : "unmeasured")
+           << "\"><td>" << verdictWord(checked.verdict) << "</td><td>" << escapeHtml(checked.line) << "</td></tr>";
+    }
+    html << "</table>";
+  }
   // The track the GPS receiver reported, every 10 s, as the page draws it.
   std::vector<server::StoredReport> track;
   for (Time at = 0; at < scenario.length; at += seconds(10)) {
@@ -309,7 +328,7 @@ std::string reportHtml(const Scenario& scenario, const Outcome& run, const peers
     alerts += text.text == kAlert;
     html << "<tr><td>" << formatTime(text.at) << "</td><td>" << escapeHtml(shownBytes(text.text)) << "</td></tr>";
   }
-  html << "</table><p id=\"alerts\">" << alerts << " alert(s) of leaving the circle.</p>";
+  html << "</table><p id=\"alerts\">" << counted(alerts, "alert") << " of leaving the circle.</p>";
   html << "<h2>Calls</h2><table id=\"calls\"><tr><th>At (s)</th><th>Direction</th><th>Outcome</th></tr>";
   for (const auto& call : log.calls) {
     html << "<tr><td>" << formatTime(call.start) << "</td><td>" << (call.outgoing ? "to " : "from ")
@@ -343,7 +362,7 @@ std::string reportHtml(const Scenario& scenario, const Outcome& run, const peers
   for (const auto& [vector, time] : longest) {
     char ms[32];
     std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(time) / 1e9);
-    html << "<tr><td>" << escapeHtml(interruptName(vector)) << "</td><td>" << ms << "</td></tr>";
+    html << "<tr><td>" << escapeHtml(handlerName(vector)) << "</td><td>" << ms << "</td></tr>";
   }
   html << "</table><h2>Bytes lost</h2><table id=\"lost\"><tr><th>Line</th><th>Bytes</th></tr>";
   for (unsigned uart = 0; uart < 8; ++uart) {
@@ -381,6 +400,12 @@ std::vector<PinChange> pressesOf(const Scenario& scenario) {
 }
 
 }  // namespace
+
+bool ScenarioResult::passed() const {
+  return outcome.ok() && std::none_of(expectations.begin(), expectations.end(), [](const ExpectationResult& checked) {
+           return checked.verdict == ExpectationResult::Verdict::Failed;
+         });
+}
 
 ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
                             bool progress) {
@@ -438,6 +463,7 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
                            bool progress) {
   std::filesystem::create_directories(folder);
   ScenarioResult result = playScenario(scenario, firmware, folder, progress);
+  result.expectations = checkExpectations(scenario, result);
   const Outcome& run = result.outcome;
   const peers::ModemLog& log = result.log;
   const std::vector<server::StoredReport>& stored = result.stored;
@@ -450,7 +476,7 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
     writeWaveform(vcd, run, {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}}, pressesOf(scenario)});
   }
   std::ofstream(folder / "trace.json") << traceOf(run, log).dump(1) << "\n";
-  std::ofstream(folder / "report.html") << reportHtml(scenario, run, log, gps, stored);
+  std::ofstream(folder / "report.html") << reportHtml(scenario, result, gps);
 
   size_t alerts = 0;
   for (const auto& text : log.inbox()) {
@@ -459,10 +485,13 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
   std::ostringstream summary;
   summary << (scenario.name.empty() ? "scenario" : scenario.name) << ": " << std::lround(static_cast<double>(run.end()) / 1e12) << " virtual s, "
           << (run.ok() ? "no fault" : run.failure()) << "\n"
-          << "  " << log.inbox().size() << " texts to the caretaker (" << alerts << " alerts), " << log.calls.size()
-          << " calls, " << log.http.size() << " HTTP requests"
-          << (server ? ", " + std::to_string(stored.size()) + " reports stored" : std::string()) << "\n"
+          << "  " << counted(log.inbox().size(), "text") << " to the caretaker (" << counted(alerts, "alert") << "), "
+          << counted(log.calls.size(), "call") << ", " << counted(log.http.size(), "HTTP request")
+          << (server ? ", " + counted(stored.size(), "report") + " stored" : std::string()) << "\n"
           << "  written: timeline.txt waveform.vcd trace.json report.html in " << folder.string() << "\n";
+  for (const ExpectationResult& checked : result.expectations) {
+    summary << "  " << verdictWord(checked.verdict) << "  " << checked.line << "\n";
+  }
   result.summary = summary.str();
   return result;
 }

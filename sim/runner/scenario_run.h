@@ -21,7 +21,10 @@ struct ScenarioResult {
   Outcome outcome{{}, ""};
   peers::ModemLog log;                         // what the modem saw and did
   std::vector<server::StoredReport> stored;    // by the real report server
+  std::vector<ExpectationResult> expectations;  // one for each of the scenario's, in its order
   std::string summary;                         // a few lines for the terminal
+
+  [[nodiscard]] bool passed() const;  // no fault, and no expectation failed
 };
 
 // Control bytes shown as <hh>, blanks kept: bytes for people to read.
@@ -34,6 +37,9 @@ inline std::vector<PinChange> buttonPress(Time at) { return pressChanges(PF4, at
 // modem saw; the folder holds the real report server's data, if any.
 ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware,
                             const std::filesystem::path& folder, bool progress = false);
+
+// The scenario's expectations against what its run showed.
+std::vector<ExpectationResult> checkExpectations(const Scenario& scenario, const ScenarioResult& result);
 
 // Plays the scenario and writes timeline.txt, waveform.vcd, trace.json and report.html into the
 // folder (made if missing). With progress, a bar on stderr shows the

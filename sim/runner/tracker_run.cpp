@@ -2,12 +2,13 @@
 // bench would see: the console, the modem line, or the whole timeline.
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
-//               [--server HOST:PORT] [--image ELF [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]]]
-//               [--vcd FILE] [--timeline]
-//   tracker_run --scenario FILE --out FOLDER [--image ELF] [--fault-handlers] [--gdb [HOST:]PORT]
+//               [--server HOST:PORT] [--firmware host|arm|ELF | --image ELF]
+//               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline]
+//   tracker_run --scenario FILE --out FOLDER [--firmware host|arm|ELF] [--fault-handlers] [--gdb [HOST:]PORT]
 //   tracker_run --help
 //
-// Status 0: the run ended well; 1: a fault; 2: a wrong option or scenario
+// Status 0: the run ended well; 1: a fault or a scenario's expectation not
+// met; 2: a wrong option or scenario
 // (nothing run, nothing written).
 //
 // The wearer walks north from 41.015137, 28.979530 at 5 m/s for 500 m and
@@ -19,8 +20,9 @@
 //             ringing and 15 s of talk once answered.
 // --radius M: the radius the bench's server answers, in metres (default 250).
 // --server HOST:PORT: the modem's HTTP requests go to a real report server.
-// --image ELF: the target build's ARM image on the emulated board, instead of
-//             the host build of the same firmware.
+// --firmware arm: the target build's ARM image on the emulated board, instead
+//             of the host build of the same firmware; found beside this
+//             program or in its build tree. --image ELF: another image.
 // --fault-handlers: on the emulated board a fault is taken by the image's
 //             handler (escalated as the architecture says) and noted,
 //             instead of ending the run where it happened.
@@ -30,8 +32,9 @@
 //             waveform (Value Change Dump).
 // --scenario FILE --out FOLDER: the run a scenario file describes; the
 //             folder gets timeline.txt, waveform.vcd, trace.json and
-//             report.html, the terminal a summary; --image runs that
-//             ARM image whatever firmware the scenario names.
+//             report.html, the terminal a summary and the verdict of each
+//             of the file's expectations; --firmware runs that firmware
+//             whatever the file names.
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -68,7 +71,7 @@ void printLine(const char* title, const std::string& bytes) {
   std::printf("\n");
 }
 
-int runScenarioFile(const std::string& file, const std::string& folder, const std::string& image, bool faultHandlers,
+int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,
                     const std::optional<sim::DebugServer>& debugServer) {
   using namespace sim;
   Scenario scenario;
@@ -78,8 +81,13 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
     std::fprintf(stderr, "tracker_run: %s\n", error.what());
     return 2;
   }
-  if (!image.empty()) {
-    scenario.firmware = image;
+  if (!firmware.empty()) {
+    scenario.firmware = firmware;
+  }
+  if (scenario.firmware == "arm" && armImage().empty()) {
+    std::fprintf(stderr, "tracker_run: firmware \"arm\": no image at %s or %s; cmake --build --preset tm4c123 builds it\n",
+                 armImagePlaces()[0].c_str(), armImagePlaces()[1].c_str());
+    return 2;
   }
   scenario.faultHandlers = scenario.faultHandlers || faultHandlers;
   if (debugServer) {
@@ -91,7 +99,7 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
   }
   const ScenarioResult result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0);
   std::fputs(result.summary.c_str(), stdout);
-  return result.outcome.ok() ? 0 : 1;
+  return result.passed() ? 0 : 1;
 }
 
 // HOST:PORT, the port a number from 1 to 65535.
@@ -104,6 +112,17 @@ std::string hostAndPort(const std::string& text) {
   if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
       std::stoul(port) == 0 || std::stoul(port) > 65535) {
     return "the port must be a number from 1 to 65535";
+  }
+  return {};
+}
+
+// host, arm, or the path of an ELF file.
+std::string firmwareName(const std::string& text) {
+  if (text == "host" || text == "arm") {
+    return {};
+  }
+  if (!sim::isElfImage(text)) {
+    return "host, arm, or the path of an ELF image: " + text + " is no ELF image";
   }
   return {};
 }
@@ -189,8 +208,15 @@ int main(int argc, char** argv) {
                            ->capture_default_str();
   auto* serverOption = app.add_option("--server", server, "HOST:PORT of a real report server for the modem's HTTP")
                            ->check(CLI::Validator(hostAndPort, "HOST:PORT"));
-  app.add_option("--image", image, "run this ARM image (ELF) on the emulated board instead of the host build")
-      ->check(CLI::ExistingFile);
+  auto* imageOption =
+      app.add_option("--image", image, "run this ARM image (ELF) on the emulated board instead of the host build")
+          ->check(CLI::ExistingFile);
+  std::string firmware;
+  app.add_option("--firmware", firmware,
+                 "host (the host build in this program), arm (the target build's image, found beside this program "
+                 "or in its build tree) or an ELF file; with --scenario it overrides the file's firmware")
+      ->check(CLI::Validator(firmwareName, "host|arm|ELF"))
+      ->excludes(imageOption);
   bool faultHandlers = false;
   app.add_flag("--fault-handlers", faultHandlers,
                "on the emulated board, let the image's fault handlers take faults as the chip does (each noted in "
@@ -238,8 +264,21 @@ int main(int argc, char** argv) {
   if (!gdb.empty()) {
     debugServer = debugServerAt(gdb, !gdbNoWait);
   }
+  if (!image.empty()) {
+    firmware = image;
+  }
   if (!scenarioFile.empty()) {
-    return runScenarioFile(scenarioFile, out, image, faultHandlers, debugServer);
+    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer);
+  }
+  if (firmware == "arm") {
+    image = armImage();
+    if (image.empty()) {
+      std::fprintf(stderr, "tracker_run: --firmware arm: no image at %s or %s; cmake --build --preset tm4c123 builds it\n",
+                   armImagePlaces()[0].c_str(), armImagePlaces()[1].c_str());
+      return 2;
+    }
+  } else if (firmware != "host") {
+    image = firmware;
   }
   if (debugServer && image.empty()) {
     std::fprintf(stderr, "tracker_run: --gdb needs the emulated board: --image ELF\n");
