@@ -31,7 +31,7 @@ ModemLog::Call* open(ModemLog& log) {
 
 std::vector<ModemLog::Sms> ModemLog::inbox() const {
   std::vector<Sms> inbox;
-  std::copy_if(sent.begin(), sent.end(), std::back_inserter(inbox), [](const Sms& text) { return text.toCaretaker; });
+  std::copy_if(sent.begin(), sent.end(), std::back_inserter(inbox), [](const Sms& text) { return text.toCaretaker && !text.refused; });
   return inbox;
 }
 
@@ -48,6 +48,8 @@ ModemLog ModemLog::from(const Outcome& run, unsigned uart) {
     } else if (kind == "sms-sent" && (fields.size() == 3 || fields.size() == 4)) {
       log.sent.push_back(
           {time, "", unescapeBytes(fields[1]), unescapeBytes(fields[2]), fields.size() == 3 || fields[3] == "caretaker"});
+    } else if (kind == "sms-failed" && fields.size() == 3) {
+      log.sent.push_back({time, "", unescapeBytes(fields[1]), unescapeBytes(fields[2]), false, true});
     } else if (kind == "sms-received" && fields.size() == 3) {
       log.received.push_back({time, unescapeBytes(fields[1]), "", unescapeBytes(fields[2])});
     } else if (kind == "call-start" && fields.size() == 3) {

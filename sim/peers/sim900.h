@@ -206,6 +206,7 @@ struct ModemLog {
     std::string to;
     std::string text;  // the bytes of the text
     bool toCaretaker = true;  // the network delivered it to the caretaker's phone
+    bool refused = false;     // the network refused it (+CMS ERROR): it reached no one
   };
   struct Call {
     Time start;
@@ -222,7 +223,7 @@ struct ModemLog {
   };
 
   std::vector<Command> commands;
-  std::vector<Sms> sent;      // by the module, as the caretaker's inbox has them
+  std::vector<Sms> sent;      // by the module, delivered or refused
   std::vector<Sms> received;  // by the module, from the phone
   std::vector<Call> calls;
   std::vector<Http> http;

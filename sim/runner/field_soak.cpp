@@ -224,7 +224,7 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
       return command.at >= from && command.at < to && commandOf(command.line).rfind("AT+CMGS", 0) == 0;
     });
     const bool arrived = std::any_of(log.sent.begin(), log.sent.end(), [&](const peers::ModemLog::Sms& text) {
-      return text.toCaretaker && text.at >= from && text.at < to && isReport(text.text);
+      return text.toCaretaker && !text.refused && text.at >= from && text.at < to && isReport(text.text);
     });
     const bool down = networkDown(from, to);
     reports.push_back({{"from", inSeconds(from)}, {"network_up", !down}, {"sent", sent}, {"delivered", arrived}});

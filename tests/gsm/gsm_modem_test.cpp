@@ -82,7 +82,12 @@ TEST(GsmWithModem, WithoutNetworkTheSendIsReportedAsFailed) {
   ASSERT_TRUE(run.ok()) << run.failure();
   ASSERT_EQ(run.notes().size(), 1U);
   EXPECT_EQ(run.notes()[0].second, "0");
-  EXPECT_TRUE(ModemLog::from(run).sent.empty());
+  // Refused: on the record as the module's, in no one's inbox.
+  const ModemLog log = ModemLog::from(run);
+  ASSERT_EQ(log.sent.size(), 1U);
+  EXPECT_TRUE(log.sent[0].refused);
+  EXPECT_EQ(log.sent[0].text, "Hello");
+  EXPECT_TRUE(log.inbox().empty());
 }
 
 TEST(GsmWithModem, UnderTheFieldModemSendReachesTheCaretakerARefusalFailsAndReceiveWorks) {
