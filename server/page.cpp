@@ -76,6 +76,11 @@ std::string loginPage(bool failed) {
 }
 
 std::string trackSvg(const std::vector<StoredReport>& reports, int radius) {
+  return trackSvg(reports, std::vector<int>{radius});
+}
+
+std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector<int>& radii) {
+  const int radius = radii.empty() ? 0 : *std::max_element(radii.begin(), radii.end());
   std::vector<std::pair<double, double>> points;  // metres east, north of the centre
   std::optional<std::pair<double, double>> centre;
   for (const StoredReport& report : reports) {
@@ -101,8 +106,14 @@ std::string trackSvg(const std::vector<StoredReport>& reports, int radius) {
   const double scale = (kHalf - 20) / extent;  // pixels a metre
   auto x = [scale](double east) { return number(kHalf + east * scale, 1); };
   auto y = [scale](double north) { return number(kHalf - north * scale, 1); };
-  svg += "<circle id=\"geofence\" cx=\"300\" cy=\"300\" r=\"" + number(radius * scale, 1) +
-         "\" fill=\"#4a90d922\" stroke=\"#4a90d9\" stroke-width=\"2\"/>";
+  // The last radius solid, those before it dashed.
+  for (size_t index = 0; index < radii.size(); ++index) {
+    const bool last = index + 1 == radii.size();
+    svg += "<circle " + std::string(last ? "id=\"geofence\" " : "class=\"earlier-geofence\" ") +
+           "cx=\"300\" cy=\"300\" r=\"" + number(radii[index] * scale, 1) + "\" fill=\"" +
+           (last ? "#4a90d922" : "none") + "\" stroke=\"#4a90d9\" stroke-width=\"2\"" +
+           (last ? "" : " stroke-dasharray=\"6 4\"") + "/>";
+  }
   svg += "<polyline id=\"path\" fill=\"none\" stroke=\"#d0451b\" stroke-width=\"2\" points=\"";
   for (const auto& [east, north] : points) {
     svg += x(east) + "," + y(north) + " ";

@@ -24,6 +24,9 @@ struct PageData {
 // The track as SVG, north up, with the circle around its first position and
 // a scale bar.
 [[nodiscard]] std::string trackSvg(const std::vector<StoredReport>& reports, int radius);
+// With a circle for each radius, in the order they were held: the last
+// solid, the earlier ones dashed; the view holds the largest.
+[[nodiscard]] std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector<int>& radii);
 
 // "2026-12-08 10:00:00 UTC"
 [[nodiscard]] std::string utcText(int64_t milliseconds);

@@ -1,5 +1,6 @@
 #include "sim/runner/scenario.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -275,23 +276,17 @@ Scenario Reader::read() const {
           fail(&fault, "network.faults", "a fault needs its kind and its start (from)");
         }
         const std::string name = text(*kind, "network.faults.kind");
-        using Kind = peers::Sim900::Fault;
-        const Kind parsed = name == "no_network"           ? Kind::NoNetwork
-                            : name == "slow_network"       ? Kind::SlowNetwork
-                            : name == "server_unreachable" ? Kind::ServerUnreachable
-                            : name == "bearer_dropped"     ? Kind::BearerDropped
-                            : name == "power_loss"         ? Kind::PowerLoss
-                            : name == "under_voltage"      ? Kind::UnderVoltage
-                            : name == "brown_out"          ? Kind::BrownOut
-                            : name == "texts_refused"      ? Kind::TextsRefused
-                                                           : static_cast<Kind>(-1);
-        if (static_cast<int>(parsed) < 0) {
-          fail(kind, "network.faults.kind",
-               "one of no_network, slow_network, server_unreachable, bearer_dropped, power_loss, under_voltage, "
-               "brown_out, texts_refused");
+        const auto* parsed = std::find_if(std::begin(kFaultKinds), std::end(kFaultKinds),
+                                          [&](const auto& known) { return known.first == name; });
+        if (parsed == std::end(kFaultKinds)) {
+          std::string names;
+          for (const auto& known : kFaultKinds) {
+            names += (names.empty() ? "" : ", ") + std::string(known.first);
+          }
+          fail(kind, "network.faults.kind", "one of " + names);
         }
         const auto [start, end] = span(*from, entry.get("to"), "network.faults");
-        scenario.faults.push_back({parsed, start, end});
+        scenario.faults.push_back({parsed->second, start, end});
       }
     }
   }
@@ -325,6 +320,15 @@ Scenario parseScenario(const std::string& text, const std::string& name) {
                         shownBytes(std::string(error.description())));
   }
   return Reader(root, name).read();
+}
+
+std::string_view faultName(peers::Sim900::Fault kind) {
+  for (const auto& [name, known] : kFaultKinds) {
+    if (known == kind) {
+      return name;
+    }
+  }
+  return "fault";
 }
 
 bool isElfImage(const std::string& path) {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sim/peers/gps_receiver.h"
@@ -63,6 +64,19 @@ class ScenarioError : public std::runtime_error {
 };
 
 // Reads a scenario file; throws ScenarioError with "FILE:LINE: field: what".
+// A network fault's kind by its name in a scenario file, and back.
+inline constexpr std::pair<std::string_view, peers::Sim900::Fault> kFaultKinds[] = {
+    {"no_network", peers::Sim900::Fault::NoNetwork},
+    {"slow_network", peers::Sim900::Fault::SlowNetwork},
+    {"server_unreachable", peers::Sim900::Fault::ServerUnreachable},
+    {"bearer_dropped", peers::Sim900::Fault::BearerDropped},
+    {"power_loss", peers::Sim900::Fault::PowerLoss},
+    {"under_voltage", peers::Sim900::Fault::UnderVoltage},
+    {"brown_out", peers::Sim900::Fault::BrownOut},
+    {"texts_refused", peers::Sim900::Fault::TextsRefused},
+};
+std::string_view faultName(peers::Sim900::Fault kind);
+
 // The file begins as an ELF file does.
 bool isElfImage(const std::string& path);
 

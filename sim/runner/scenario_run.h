@@ -41,10 +41,18 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
 // The scenario's expectations against what its run showed.
 std::vector<ExpectationResult> checkExpectations(const Scenario& scenario, const ScenarioResult& result);
 
-// Plays the scenario and writes timeline.txt, waveform.vcd, trace.json and report.html into the
-// folder (made if missing). With progress, a bar on stderr shows the
-// virtual time done and left while the run goes on.
-ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware,
-                           const std::filesystem::path& folder, bool progress = false);
+// The files a run can write, in the order they are written.
+inline constexpr const char* kOutputFiles[] = {"summary.json", "console.txt", "report.html",
+                                               "trace.json",   "timeline.txt", "waveform.vcd"};
+
+// "report.html,summary.json" as the names it lists; an error's words if one
+// is not an output's.
+std::string chooseOutputs(const std::string& list, std::vector<std::string>& chosen);
+
+// Plays the scenario and writes the outputs chosen (all when none are)
+// into the folder, made if missing. With progress, a bar on stderr shows
+// the virtual time done and left while the run goes on.
+ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
+                           bool progress = false, const std::vector<std::string>& outputs = {});
 
 }  // namespace sim

@@ -4,7 +4,8 @@
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--firmware host|arm|ELF | --image ELF]
 //               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline]
-//   tracker_run --scenario FILE --out FOLDER [--firmware host|arm|ELF] [--fault-handlers] [--gdb [HOST:]PORT]
+//   tracker_run --scenario FILE --out FOLDER [--outputs FILE,...] [--firmware host|arm|ELF] [--fault-handlers]
+//               [--gdb [HOST:]PORT]
 //   tracker_run --help
 //
 // Status 0: the run ended well; 1: a fault or a scenario's expectation not
@@ -31,9 +32,10 @@
 // --vcd FILE: the LEDs, the button and the UART lines at bit level as a
 //             waveform (Value Change Dump).
 // --scenario FILE --out FOLDER: the run a scenario file describes; the
-//             folder gets timeline.txt, waveform.vcd, trace.json and
-//             report.html, the terminal a summary and the verdict of each
-//             of the file's expectations; --firmware runs that firmware
+//             folder gets summary.json, console.txt, report.html,
+//             trace.json, timeline.txt and waveform.vcd (--outputs: those
+//             listed), the terminal a summary and the verdict of each of
+//             the file's expectations; --firmware runs that firmware
 //             whatever the file names.
 #include <unistd.h>
 
@@ -72,7 +74,7 @@ void printLine(const char* title, const std::string& bytes) {
 }
 
 int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,
-                    const std::optional<sim::DebugServer>& debugServer) {
+                    const std::optional<sim::DebugServer>& debugServer, const std::vector<std::string>& outputs) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -84,10 +86,13 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
   if (!firmware.empty()) {
     scenario.firmware = firmware;
   }
-  if (scenario.firmware == "arm" && armImage().empty()) {
-    std::fprintf(stderr, "tracker_run: firmware \"arm\": no image at %s or %s; cmake --build --preset tm4c123 builds it\n",
-                 armImagePlaces()[0].c_str(), armImagePlaces()[1].c_str());
-    return 2;
+  if (scenario.firmware == "arm") {
+    scenario.firmware = armImage();  // the outputs name the image that ran
+    if (scenario.firmware.empty()) {
+      std::fprintf(stderr, "tracker_run: firmware \"arm\": no image at %s or %s; cmake --build --preset tm4c123 builds it\n",
+                   armImagePlaces()[0].c_str(), armImagePlaces()[1].c_str());
+      return 2;
+    }
   }
   scenario.faultHandlers = scenario.faultHandlers || faultHandlers;
   if (debugServer) {
@@ -97,7 +102,8 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
     std::fprintf(stderr, "tracker_run: a debugger needs the emulated board: --image, or firmware = \"arm\"\n");
     return 2;
   }
-  const ScenarioResult result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0);
+  const ScenarioResult result =
+      runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0, outputs);
   std::fputs(result.summary.c_str(), stdout);
   return result.passed() ? 0 : 1;
 }
@@ -239,6 +245,18 @@ int main(int argc, char** argv) {
       app.add_option("--scenario", scenarioFile, "run this scenario file (with --out)")->check(CLI::ExistingFile);
   auto* outOption = app.add_option("--out", out, "the folder for a scenario's outputs")
                         ->check(CLI::Validator(outputFolder, "FOLDER"));
+  std::vector<std::string> outputs;
+  std::string outputNames;
+  for (const char* name : kOutputFiles) {
+    outputNames += std::string(outputNames.empty() ? "" : ",") + name;
+  }
+  auto* outputsOption =
+      app.add_option("--outputs", outputNames,
+                     "with --scenario: the files to write, separated by commas (the VCD is the largest: leave it "
+                     "out of a long run)")
+          ->check(CLI::Validator([&outputs](std::string& list) { return chooseOutputs(list, outputs); }, "FILE,..."))
+          ->capture_default_str();
+  outputsOption->needs(scenarioOption);
   scenarioOption->needs(outOption);
   outOption->needs(scenarioOption);
   for (auto* direct : {lengthOption, pressOption, ringOption, radiusOption, serverOption, vcdOption, timelineOption}) {
@@ -268,7 +286,7 @@ int main(int argc, char** argv) {
     firmware = image;
   }
   if (!scenarioFile.empty()) {
-    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer);
+    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer, outputs);
   }
   if (firmware == "arm") {
     image = armImage();
@@ -322,7 +340,11 @@ int main(int argc, char** argv) {
   if (!vcd.empty()) {
     std::ofstream file(vcd);
     // The console, the GPS receiver, the modem and the camera link.
-    writeWaveform(file, run, {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}}, bench.pinChanges()});
+    writeWaveform(file, run,
+                  {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}},
+                   bench.pinChanges(),
+                   image.empty() ? "tracker run of the host build on the simulated board"
+                                 : "tracker run of ARM image " + image + " on the emulated board"});
   }
   if (timeline) {
     std::fputs(run.text().c_str(), stdout);

@@ -77,7 +77,7 @@ void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& l
   }
   std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.at < b.at; });
 
-  out << "$comment tracker run on the simulated board $end\n$timescale 1ns $end\n$scope module board $end\n";
+  out << "$comment " << lines.comment << " $end\n$timescale 1ns $end\n$scope module board $end\n";
   for (size_t signal = 0; signal < names.size(); ++signal) {
     out << "$var wire 1 " << identifier(static_cast<unsigned>(signal)) << " " << names[signal] << " $end\n";
   }

@@ -16,6 +16,8 @@ struct WaveformLines {
   std::map<unsigned, uint32_t> uartRates;
   // Input pins the bench drives (the button), shown with the outputs.
   std::vector<PinChange> drivenPins;
+  // The header's comment: what ran.
+  std::string comment = "tracker run on the simulated board";
 };
 
 void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& lines);

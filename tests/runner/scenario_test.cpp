@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -280,7 +281,7 @@ std::string contents(const std::filesystem::path& file) {
   return text.str();
 }
 
-TEST(ScenarioRun, WritesItsFourOutputsTheSameEveryTime) {
+TEST(ScenarioRun, WritesItsOutputsTheSameEveryTime) {
   const Scenario scenario = parseScenario(R"(
 [run]
 name = "Short walk"
@@ -292,8 +293,11 @@ speed = 8
 presses = [30]
 [phone]
 hang_up_after = 10
+texts = [{ at = 50, text = "@300$" }]
 [modem]
 registration = [5, 5]
+[network]
+faults = [{ kind = "texts_refused", from = 83, to = 88 }]
 [server]
 kind = "bench"
 radius = 250
@@ -304,7 +308,7 @@ radius = 250
   // The second with the progress bar: it must not change the run.
   const ScenarioResult second = runScenario(scenario, runTrackerFirmware, folder / "second", true);
   ASSERT_TRUE(first.outcome.ok()) << first.outcome.failure();
-  for (const char* name : {"timeline.txt", "waveform.vcd", "trace.json", "report.html"}) {
+  for (const char* name : kOutputFiles) {
     const std::string output = contents(folder / "first" / name);
     EXPECT_GT(output.size(), 100U) << name;
     EXPECT_EQ(output, contents(folder / "second" / name)) << name;
@@ -337,6 +341,18 @@ radius = 250
                        first.outcome.interrupts(77).size());
   EXPECT_GT(commands, 10U);
   EXPECT_EQ(calls, 1U);
+  // The world's track: the press, the refusal, the LEDs as they change.
+  std::map<std::string, size_t> world;
+  for (const auto& event : trace["traceEvents"]) {
+    if (event.value("pid", 0) == 3 && event["ph"] != "M") {
+      ++world[event["cat"].get<std::string>() + " " + event["name"].get<std::string>()];
+      EXPECT_EQ(event["name"] != "press" || event["ts"] == 30e6, true) << event;
+    }
+  }
+  EXPECT_EQ(world["button press"], 1U);
+  EXPECT_EQ(world["fault texts_refused"], 1U);
+  EXPECT_GT(world["led PF2 on"], 0U);  // the blue LED blinks for the call
+  EXPECT_GT(world["led PF2 off"], 0U);
   // The main loop's scripts, in order: the modem's start-up, the radius
   // fetch and the alert; the call is the button handler's own.
   std::string main;
@@ -372,6 +388,41 @@ radius = 250
   EXPECT_NE(report.find("Int_PressControl (GPIOF)"), std::string::npos);
   EXPECT_NE(report.find("<svg id=\"track\""), std::string::npos);
   EXPECT_NE(first.summary.find("(1 alert)"), std::string::npos) << first.summary;
+  // The report also shows which firmware ran, the circles of the radii it
+  // took (the server's 250 m, then the texted 300 m), the text the network
+  // refused, the text to the module, a chart and the console, folded.
+  for (const char* shown : {"<p id=\"firmware\">Firmware: the host build on the simulated board.</p>",
+                            "<svg id=\"timechart\"", "class=\"earlier-geofence\"", "then 300 m (texted at 0:5",
+                            "&lt;0D&gt;&lt;0A&gt;</td><td>+905551234567</td><td>refused</td>",
+                            "<td>+905551234567</td><td>@300$</td>", "<pre id=\"console\">UART Setup Completed\nmodem start\n",
+                            "more like these"}) {
+    EXPECT_NE(report.find(shown), std::string::npos) << shown;
+  }
+  EXPECT_EQ(report.find(" (s)"), std::string::npos) << "times are m:ss.mmm";
+  // console.txt: the console's lines as text; summary.json: the record.
+  const std::string console = contents(folder / "first" / "console.txt");
+  EXPECT_EQ(console.rfind("UART Setup Completed\nmodem start\n", 0), 0U) << console.substr(0, 80);
+  EXPECT_EQ(console.find('\r'), std::string::npos);
+  EXPECT_NE(console.find("CIRCLESETSUCCES\n"), std::string::npos);
+  const nlohmann::json summary = nlohmann::json::parse(contents(folder / "first" / "summary.json"));
+  EXPECT_EQ(summary["firmware"]["board"], "simulated");
+  EXPECT_EQ(summary["firmware"]["sha256"].get<std::string>().size(), 64U);
+  ASSERT_EQ(summary["radius_changes"].size(), 2U);
+  EXPECT_EQ(summary["radius_changes"][0]["metres"], 250);
+  EXPECT_EQ(summary["radius_changes"][0]["how"], "fetched");
+  EXPECT_EQ(summary["radius_changes"][1]["metres"], 300);
+  EXPECT_EQ(summary["radius_changes"][1]["how"], "texted");
+  size_t refused = 0;
+  for (const auto& text : summary["texts_sent"]) {
+    refused += !text["delivered"].get<bool>();
+  }
+  EXPECT_EQ(refused, 1U);
+  EXPECT_EQ(summary["texts_sent"].size(), first.log.inbox().size() + 1);
+  EXPECT_EQ(summary["alerts"].size(), 1U);
+  ASSERT_EQ(summary["calls"].size(), 1U);
+  EXPECT_EQ(summary["calls"][0]["direction"], "out");
+  EXPECT_EQ(summary["presses"][0]["connected"], true);
+  EXPECT_EQ(summary["caretaker_texts"][0]["text"], "@300$");
   std::filesystem::remove_all(folder);
 }
 
@@ -535,11 +586,19 @@ TEST(TrackerRun, TheOptimisedBuildWritesTheSameOutputs) {
     const std::string common = "--scenario " + scenario + image + " --out ";
     ASSERT_EQ(trackerRun(common + (folder / "checked").string()).first, 0) << image;
     ASSERT_EQ(trackerRun(common + (folder / "optimised").string(), OPTIMISED_TRACKER_RUN_PATH).first, 0) << image;
-    for (const char* name : {"timeline.txt", "waveform.vcd", "trace.json", "report.html"}) {
-      std::ifstream checked(folder / "checked" / name), optimised(folder / "optimised" / name);
-      const std::string one((std::istreambuf_iterator<char>(checked)), std::istreambuf_iterator<char>());
-      const std::string other((std::istreambuf_iterator<char>(optimised)), std::istreambuf_iterator<char>());
+    for (const char* name : kOutputFiles) {
+      std::string one = contents(folder / "checked" / name);
+      std::string other = contents(folder / "optimised" / name);
       EXPECT_GT(one.size(), 1000U) << name << image;
+      if (std::string_view(name) == "summary.json") {
+        // The host firmware is each runner itself: its hash is the build's.
+        nlohmann::json first = nlohmann::json::parse(one), second = nlohmann::json::parse(other);
+        EXPECT_EQ(first["firmware"]["sha256"] == second["firmware"]["sha256"], !image.empty());
+        first.erase("firmware");
+        second.erase("firmware");
+        one = first.dump();
+        other = second.dump();
+      }
       EXPECT_TRUE(one == other) << name << image << " differs between the two builds";
     }
   }

@@ -1,0 +1,203 @@
+// trace.json: each handler's runs on its own track, the main loop's modem
+// scripts, and what the modem and the network did, as trace events.
+#include <algorithm>
+#include <map>
+
+#include "sim/runner/handlers.h"
+#include "sim/runner/outputs.h"
+
+namespace sim {
+
+namespace {
+
+double inMicroseconds(Time time) { return static_cast<double>(time) / 1e6; }
+
+// The modem scripts the main loop ran, as spans: bytes to the modem sent
+// outside the handlers that run scripts of their own, a script ending at a
+// 3 s silence. Those handlers are the ones that hold the processor longer
+// than a FIFO takes to drain; their last bytes leave the FIFO after they
+// return, and stay theirs.
+nlohmann::json foregroundScripts(const Outcome& run) {
+  constexpr unsigned kModem = 4;
+  constexpr Time kByte = 1041667 * 1000ULL;  // 10 bits at 9600 baud
+  constexpr Time kFifoDrain = 17 * kByte;
+  constexpr Time kSilence = seconds(3);
+  std::vector<std::pair<Time, Time>> scriptingHandlers;
+  std::map<unsigned, Time> entered;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptEnter) {
+      entered[record.value] = record.time;
+    } else if (record.kind == RecordKind::InterruptExit && entered.count(record.value) != 0) {
+      if (record.time - entered[record.value] > kFifoDrain) {
+        scriptingHandlers.emplace_back(entered[record.value], record.time + kFifoDrain);
+      }
+      entered.erase(record.value);
+    }
+  }
+  std::sort(scriptingHandlers.begin(), scriptingHandlers.end());
+  nlohmann::json spans = nlohmann::json::array();
+  Time start = 0;
+  Time last = 0;
+  std::string text;
+  const auto close = [&] {
+    if (!text.empty()) {
+      spans.push_back({{"name", shownBytes(text.substr(0, text.find('\r')))},
+                       {"cat", "script"},
+                       {"ph", "X"},
+                       {"ts", inMicroseconds(start)},
+                       {"dur", inMicroseconds(last - start)},
+                       {"pid", 1},
+                       {"tid", 0},
+                       {"args", {{"bytes", shownBytes(text)}}}});
+      text.clear();
+    }
+  };
+  size_t handler = 0;
+  for (const TimedByte& byte : run.sentBytes(kModem)) {
+    while (handler < scriptingHandlers.size() && scriptingHandlers[handler].second < byte.time) {
+      ++handler;
+    }
+    if (handler < scriptingHandlers.size() && scriptingHandlers[handler].first <= byte.time) {
+      continue;
+    }
+    if (!text.empty() && byte.time - last > kSilence) {
+      close();
+    }
+    if (text.empty()) {
+      start = byte.time - kByte;
+    }
+    text.push_back(static_cast<char>(byte.byte));
+    last = byte.time;
+  }
+  close();
+  return spans;
+}
+
+}  // namespace
+
+nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result) {
+  const Outcome& run = result.outcome;
+  const peers::ModemLog& log = result.log;
+  nlohmann::json events = nlohmann::json::array();
+  std::map<unsigned, Time> entered;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptEnter) {
+      entered[record.value] = record.time;
+    } else if (record.kind == RecordKind::InterruptExit && entered.count(record.value) != 0) {
+      const Time start = entered[record.value];
+      events.push_back({{"name", handlerName(record.value)},
+                        {"cat", "interrupt"},
+                        {"ph", "X"},
+                        {"ts", inMicroseconds(start)},
+                        {"dur", inMicroseconds(record.time - start)},
+                        {"pid", 1},
+                        {"tid", record.value}});
+      entered.erase(record.value);
+    }
+  }
+  for (auto& script : foregroundScripts(run)) {
+    events.push_back(std::move(script));
+  }
+  for (const auto& command : log.commands) {
+    events.push_back({{"name", shownBytes(command.line)},
+                      {"cat", "modem"},
+                      {"ph", "i"},
+                      {"s", "t"},
+                      {"ts", inMicroseconds(command.at)},
+                      {"pid", 2},
+                      {"tid", 1},
+                      {"args", {{"answer", shownBytes(command.answer)}}}});
+  }
+  for (const auto& text : log.sent) {
+    events.push_back({{"name", (text.refused ? "SMS refused, to " : "SMS to ") + text.to},
+                      {"cat", "sms"},
+                      {"ph", "i"},
+                      {"s", "t"},
+                      {"ts", inMicroseconds(text.at)},
+                      {"pid", 2},
+                      {"tid", 2},
+                      {"args", {{"text", shownBytes(text.text)}}}});
+  }
+  for (const auto& call : log.calls) {
+    const Time end = call.end == kNever ? run.end() : call.end;
+    events.push_back({{"name", std::string(call.outgoing ? "call to " : "call from ") + call.number},
+                      {"cat", "call"},
+                      {"ph", "X"},
+                      {"ts", inMicroseconds(call.start)},
+                      {"dur", inMicroseconds(end - call.start)},
+                      {"pid", 2},
+                      {"tid", 3},
+                      {"args", {{"outcome", call.outcome}}}});
+  }
+  for (const auto& text : log.received) {
+    events.push_back({{"name", "SMS from " + text.from},
+                      {"cat", "sms"},
+                      {"ph", "i"},
+                      {"s", "t"},
+                      {"ts", inMicroseconds(text.at)},
+                      {"pid", 2},
+                      {"tid", 2},
+                      {"args", {{"text", shownBytes(text.text)}}}});
+  }
+  for (const auto& exchange : log.http) {
+    events.push_back({{"name", exchange.request.method + " " + exchange.request.url},
+                      {"cat", "http"},
+                      {"ph", "i"},
+                      {"s", "t"},
+                      {"ts", inMicroseconds(exchange.at)},
+                      {"pid", 2},
+                      {"tid", 4},
+                      {"args", {{"status", exchange.response.status}}}});
+  }
+  // The world's side: the wearer's presses, the network's faults, the
+  // receiver's time without a fix, and the LEDs the wearer sees.
+  const auto span = [&](const std::string& name, const char* category, unsigned track, Time from, Time to) {
+    events.push_back({{"name", name},
+                      {"cat", category},
+                      {"ph", "X"},
+                      {"ts", inMicroseconds(from)},
+                      {"dur", inMicroseconds(std::min(to, run.end()) - from)},
+                      {"pid", 3},
+                      {"tid", track}});
+  };
+  for (const Time at : scenario.presses) {
+    events.push_back({{"name", "press"}, {"cat", "button"}, {"ph", "i"}, {"s", "t"}, {"ts", inMicroseconds(at)},
+                      {"pid", 3}, {"tid", 1}});
+  }
+  for (const auto& fault : scenario.faults) {
+    span(std::string(faultName(fault.kind)), "fault", 2, fault.from, fault.to == kNever ? run.end() : fault.to);
+  }
+  for (const auto& [from, to] : scenario.withoutFix) {
+    span("no fix", "gps", 3, from, to);
+  }
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::Pin && record.unit >= 8 * 5 + 1 && record.unit <= 8 * 5 + 3) {
+      events.push_back({{"name", pinName(record.unit) + (record.value != 0 ? " on" : " off")},
+                        {"cat", "led"},
+                        {"ph", "i"},
+                        {"s", "t"},
+                        {"ts", inMicroseconds(record.time)},
+                        {"pid", 3},
+                        {"tid", 4}});
+    }
+  }
+  nlohmann::json names = nlohmann::json::array();
+  names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 1}, {"args", {{"name", "processor"}}}});
+  names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 2}, {"args", {{"name", "modem and network"}}}});
+  names.push_back({{"name", "thread_name"}, {"ph", "M"}, {"pid", 1}, {"tid", 0}, {"args", {{"name", "foreground"}}}});
+  names.push_back({{"name", "process_name"}, {"ph", "M"}, {"pid", 3}, {"args", {{"name", "wearer and world"}}}});
+  for (const auto& [track, name] : std::vector<std::pair<int, const char*>>{
+           {1, "button"}, {2, "network faults"}, {3, "GPS fix"}, {4, "LEDs (PF1 red, PF2 blue, PF3 green)"}}) {
+    names.push_back({{"name", "thread_name"}, {"ph", "M"}, {"pid", 3}, {"tid", track}, {"args", {{"name", name}}}});
+  }
+  for (const HandlerName& handler : kTrackerHandlers) {
+    names.push_back({{"name", "thread_name"}, {"ph", "M"}, {"pid", 1}, {"tid", handler.vector},
+                     {"args", {{"name", handlerName(handler.vector)}}}});
+  }
+  for (auto& name : names) {
+    events.push_back(name);
+  }
+  return {{"traceEvents", events}, {"displayTimeUnit", "ms"}};
+}
+
+}  // namespace sim
