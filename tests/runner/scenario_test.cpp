@@ -214,6 +214,9 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
       {"--vcd /nonexistent/dir/x.vcd", "--vcd: no such folder: /nonexistent/dir"},
       {"--image /nonexistent.elf", "--image"},
       {"--bogus", "--bogus"},
+      {"--scenario " + scenario + " --out " + (folder / "o").string() + " --outputs report.html,bogus",
+       "--outputs: \"bogus\" is none of summary.json, console.txt, report.html, trace.json, timeline.txt, waveform.vcd"},
+      {"--outputs report.html", "--outputs requires --scenario"},
       {"--firmware ARM", "--firmware: host, arm, or the path of an ELF image: ARM is no ELF image"},
       {"--firmware arm --image " TRACKER_IMAGE_PATH, "excludes"},
       {"--gdb 3333", "--gdb needs the emulated board"},
@@ -233,7 +236,7 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
   const auto [helpStatus, help] = trackerRun("--help");
   EXPECT_EQ(helpStatus, 0);
   for (const char* text : {"--seconds", "=45", "--press", "--ring", "--radius", "=250", "--server", "--image", "--vcd",
-                           "--timeline", "--scenario", "--out", "--gdb", "--gdb-no-wait", "--firmware"}) {
+                           "--timeline", "--scenario", "--out", "--gdb", "--gdb-no-wait", "--firmware", "--outputs"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
   }
   // A fractional press is kept as given: the button's interrupt at 1.5 s,
@@ -543,7 +546,7 @@ matches = 'nothing like this'
     const std::filesystem::path out = folder / board;
     const auto [status, output] =
         trackerRun("--firmware " + std::string(board) + " --scenario " + (folder / "failing.toml").string() +
-                   " --out " + out.string());
+                   " --out " + out.string() + " --outputs report.html,summary.json");
     EXPECT_EQ(status, 1) << output;
     const bool arm = std::string(board) == "arm";
     for (const std::string& line : {
@@ -562,6 +565,13 @@ matches = 'nothing like this'
       EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
     }
     EXPECT_NE(output.find("41.015137,28.979530,"), std::string::npos);
+    std::vector<std::string> written;
+    for (const auto& entry : std::filesystem::directory_iterator(out)) {
+      written.push_back(entry.path().filename().string());
+    }
+    std::sort(written.begin(), written.end());
+    EXPECT_EQ(written, (std::vector<std::string>{"report.html", "summary.json"}));
+    EXPECT_NE(output.find("written: summary.json report.html in "), std::string::npos) << output;
     const std::string report = contents(out / "report.html");
     size_t failed = 0;
     for (size_t row = report.find("<tr class=\"failed\">"); row != std::string::npos;
