@@ -55,6 +55,8 @@ class PeerLink {
   virtual void wakeAfter(Time delay, uint64_t tag) = 0;
   // A line in the run's timeline, for what the device saw and did.
   virtual void record(std::string text) = 0;
+  // A line for what the world did to the board, not the line's own device.
+  virtual void recordInput(std::string text) { record(std::move(text)); }
 };
 
 // A behavioural model of a device at the far end of a UART line. Each run

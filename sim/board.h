@@ -144,6 +144,7 @@ class Board {
   void record(RecordKind kind, uint8_t unit, uint16_t value, uint32_t detail = 0);
   void note(std::string text);
   void peerRecord(unsigned uart, std::string text);
+  void inputRecord(std::string text);
   // A pin's level as the devices wired to it see it changed.
   void outputSeen(Pin pin, bool high);
   void executedRecord(uint64_t halfwords);

@@ -16,6 +16,11 @@ void Board::peerRecord(unsigned uart, std::string text) {
   record(RecordKind::Peer, static_cast<uint8_t>(uart), 0, static_cast<uint32_t>(timeline_.texts.size() - 1));
 }
 
+void Board::inputRecord(std::string text) {
+  timeline_.texts.push_back(std::move(text));
+  record(RecordKind::Input, 0, 0, static_cast<uint32_t>(timeline_.texts.size() - 1));
+}
+
 void Board::outputSeen(Pin pin, bool high) {
   for (auto& line : lines_) {
     for (const Pin& watched : line->watched()) {

@@ -131,6 +131,10 @@ void Timeline::appendLine(std::string& out, const Record& record) const {
       out += " peer ";
       out += texts.at(record.detail);
       return;
+    case RecordKind::Input:
+      out += " input ";
+      out += texts.at(record.detail);
+      return;
     case RecordKind::Ended:
       out += " end";
       return;

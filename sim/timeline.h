@@ -24,6 +24,7 @@ enum class RecordKind : uint8_t {
   Stack,          // an emulated image's deepest stack: value bytes of a stack of detail bytes
   Executed,       // an emulated image's halfwords of code executed, the text detail indexes
   Ended,          // the run reached its end time
+  Input,          // the world acted on the board (a press, a fault, a fix lost): the text detail indexes
 };
 
 struct Record {

@@ -66,6 +66,7 @@ class Link final : public PeerLink {
   }
   void wakeAfter(Time delay, uint64_t tag) override { line_.wakeAt(board_.now() + delay, tag); }
   void record(std::string text) override { line_.record(std::move(text)); }
+  void recordInput(std::string text) override { board_.inputRecord(std::move(text)); }
 
  private:
   Board& board_;

@@ -42,16 +42,70 @@ std::string shownBytes(const std::string& bytes) {
 
 namespace {
 
-constexpr unsigned kProgressLine = 7;
+constexpr unsigned kWorldLine = 7;
 
-// A bar on stderr, redrawn every virtual second from a line the firmware
-// leaves unused, so the run itself is the same with it or without.
-class ProgressBar final : public UartDevice {
+// What the scenario does to the board, as timeline lines at their times:
+// presses, faults, the fix lost and back, the heart's changes, the phone's
+// calls and texts. On a line the firmware leaves unused, so the run itself
+// is the same with it or without; with progress it also draws a bar on
+// stderr, every virtual second.
+class WorldInputs final : public UartDevice {
  public:
-  explicit ProgressBar(Time end) : end_(end) {}
-  void start(PeerLink& link) override { wake(link, 0); }
+  WorldInputs(const Scenario& scenario, bool progress) : end_(scenario.length), progress_(progress) {
+    const auto add = [&](Time at, std::string text) {
+      if (at < end_) {
+        inputs_.emplace_back(at, std::move(text));
+      }
+    };
+    for (const Time at : scenario.presses) {
+      add(at, "button pressed");
+      add(at + milliseconds(300), "button released");
+    }
+    for (const auto& fault : scenario.faults) {
+      add(fault.from, "network fault " + std::string(faultName(fault.kind)) + " begins");
+      if (fault.to != kNever) {
+        add(fault.to, "network fault " + std::string(faultName(fault.kind)) + " ends");
+      }
+    }
+    if (!scenario.walk.empty()) {
+      add(scenario.firstFix, "GPS first fix");
+    }
+    for (const auto& [from, to] : scenario.withoutFix) {
+      add(from, "GPS fix lost");
+      add(to, "GPS fix back");
+    }
+    for (const auto& [at, rate] : scenario.heartRates) {
+      char text[48];
+      std::snprintf(text, sizeof text, "heart rate %g beats a minute", rate);
+      add(at, text);
+    }
+    for (const auto& call : scenario.phone.calls) {
+      add(call.at, (call.number.empty() ? std::string("the caretaker") : call.number) + " calls");
+    }
+    for (const auto& text : scenario.phone.texts) {
+      add(text.at, "the caretaker texts \"" + shownBytes(text.body) + "\"");
+    }
+    std::stable_sort(inputs_.begin(), inputs_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  }
+  void start(PeerLink& link) override {
+    if (!inputs_.empty()) {
+      link.wakeAfter(inputs_.front().first, kInput);
+    }
+    if (progress_) {
+      wake(link, kProgress);
+    }
+  }
   void heard(PeerLink& /*link*/, uint8_t /*byte*/) override {}
-  void wake(PeerLink& link, uint64_t /*tag*/) override {
+  void wake(PeerLink& link, uint64_t tag) override {
+    if (tag == kInput) {
+      while (next_ < inputs_.size() && inputs_[next_].first <= link.now()) {
+        link.recordInput(inputs_[next_++].second);
+      }
+      if (next_ < inputs_.size()) {
+        link.wakeAfter(inputs_[next_].first - link.now(), kInput);
+      }
+      return;
+    }
     constexpr int kWidth = 40;
     // The last second is drawn as done: the run ends before another wake.
     const Time now = link.now() + seconds(1) < end_ ? link.now() : end_;
@@ -60,14 +114,19 @@ class ProgressBar final : public UartDevice {
                  std::string(kWidth - filled, '.').c_str(), static_cast<double>(now) / 1e12,
                  static_cast<double>(end_ - now) / 1e12);
     if (now < end_) {
-      link.wakeAfter(seconds(1), 0);
+      link.wakeAfter(seconds(1), kProgress);
     } else {
       std::fprintf(stderr, "\n");
     }
   }
 
  private:
+  static constexpr uint64_t kInput = 1;
+  static constexpr uint64_t kProgress = 2;
   Time end_;
+  bool progress_;
+  std::vector<std::pair<Time, std::string>> inputs_;
+  size_t next_ = 0;
 };
 
 // The report server of the run, on a free loopback port, in a process of
@@ -211,9 +270,7 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
     });
   }
   modem.attach(bench);
-  if (progress) {
-    bench.uart(kProgressLine).device(std::make_shared<ProgressBar>(scenario.length));
-  }
+  bench.uart(kWorldLine).device(std::make_shared<WorldInputs>(scenario, progress));
 
   ScenarioResult result;
   result.outcome = firmware(bench, scenario);

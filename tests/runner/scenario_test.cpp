@@ -317,6 +317,13 @@ radius = 250
     EXPECT_EQ(output, contents(folder / "second" / name)) << name;
   }
   EXPECT_EQ(contents(folder / "first" / "timeline.txt"), first.outcome.text());
+  // What the world did is in the timeline with what the board did.
+  for (const char* input : {"\n30.000000000000 input button pressed\n", "\n30.300000000000 input button released\n",
+                            "\n50.000000000000 input the caretaker texts \"@300$\"\n",
+                            "\n83.000000000000 input network fault texts_refused begins\n",
+                            "\n88.000000000000 input network fault texts_refused ends\n"}) {
+    EXPECT_NE(first.outcome.text().find(input), std::string::npos) << input;
+  }
 
   // The trace: each handler's runs as spans on its own track, and the
   // modem's commands, the texts and the call as events.
