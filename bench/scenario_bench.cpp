@@ -1,7 +1,9 @@
 // Wall time of the shipped afternoon walk, outputs written, on the host
-// build and on the ARM image.
+// build and on the ARM image; and a day of it, with the runner's peak
+// resident memory.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <string>
@@ -32,5 +34,27 @@ void AfternoonWalkHostBuild(benchmark::State& state) { AfternoonWalk(state, fals
 void AfternoonWalkArmImage(benchmark::State& state) { AfternoonWalk(state, true); }
 BENCHMARK(AfternoonWalkHostBuild)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(AfternoonWalkArmImage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 24 virtual hours of the walk, the compact outputs written (no timeline,
+// trace or waveform). The goal is a peak under 300 MB.
+void DayOfTheWalk(benchmark::State& state) {
+  Scenario scenario = readScenario(SCENARIOS_DIR "/afternoon-walk.toml");
+  scenario.length = seconds(24 * 3600);
+  scenario.expectations.clear();
+  std::string pattern = (std::filesystem::temp_directory_path() / "day-bench-XXXXXX").string();
+  const std::filesystem::path folder = mkdtemp(pattern.data());
+  for (auto _ : state) {
+    const ScenarioResult result =
+        runScenario(scenario, runTrackerFirmware, folder, false, {"summary.json", "console.txt", "report.html"});
+    if (!result.outcome.ok()) {
+      state.SkipWithError(result.outcome.failure().c_str());
+    }
+  }
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  state.counters["peak_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024;
+  std::filesystem::remove_all(folder);
+}
+BENCHMARK(DayOfTheWalk)->Unit(benchmark::kSecond)->UseRealTime()->Iterations(1);
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,10 +34,21 @@ void writeAll(int descriptor, const void* data, size_t size) {
   }
 }
 
+constexpr size_t kRecordBlock = 65536;  // records a transfer
+
 void serialize(const Timeline& timeline, int descriptor) {
   const uint64_t records = timeline.records.size();
   writeAll(descriptor, &records, sizeof records);
-  writeAll(descriptor, timeline.records.data(), records * sizeof(Record));
+  std::vector<Record> block;
+  block.reserve(kRecordBlock);
+  for (const Record& record : timeline.records) {
+    block.push_back(record);
+    if (block.size() == kRecordBlock) {
+      writeAll(descriptor, block.data(), block.size() * sizeof(Record));
+      block.clear();
+    }
+  }
+  writeAll(descriptor, block.data(), block.size() * sizeof(Record));
   // The texts in one piece: two writes a text cost more than the run's end.
   const uint64_t texts = timeline.texts.size();
   std::string packed(reinterpret_cast<const char*>(&texts), sizeof texts);
@@ -48,38 +60,56 @@ void serialize(const Timeline& timeline, int descriptor) {
   writeAll(descriptor, packed.data(), packed.size());
 }
 
-bool take(const std::string& bytes, size_t& position, void* out, size_t size) {
-  if (bytes.size() - position < size) {
-    return false;
+// Exactly size bytes from the descriptor; false at its end or an error.
+bool readExactly(int descriptor, void* out, size_t size) {
+  auto* bytes = static_cast<char*>(out);
+  while (size > 0) {
+    const ssize_t count = read(descriptor, bytes, size);
+    if (count < 0 && errno == EINTR) {
+      continue;
+    }
+    if (count <= 0) {
+      return false;
+    }
+    bytes += count;
+    size -= static_cast<size_t>(count);
   }
-  std::memcpy(out, bytes.data() + position, size);
-  position += size;
   return true;
 }
 
-bool deserialize(const std::string& bytes, Timeline& timeline) {
-  size_t position = 0;
+// Read straight into the timeline as the child writes it: a day's run is
+// hundreds of megabytes of records, not to be held twice.
+bool deserialize(int descriptor, Timeline& timeline) {
   uint64_t records = 0;
-  if (!take(bytes, position, &records, sizeof records) || records > bytes.size() / sizeof(Record)) {
+  if (!readExactly(descriptor, &records, sizeof records) || records > (uint64_t{1} << 40) / sizeof(Record)) {
     return false;
   }
-  timeline.records.resize(records);
-  if (!take(bytes, position, timeline.records.data(), records * sizeof(Record))) {
-    return false;
+  std::vector<Record> block(kRecordBlock);
+  for (uint64_t left = records; left > 0;) {
+    const size_t count = static_cast<size_t>(std::min<uint64_t>(left, kRecordBlock));
+    if (!readExactly(descriptor, block.data(), count * sizeof(Record))) {
+      timeline.records.clear();
+      return false;
+    }
+    timeline.records.insert(timeline.records.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(count));
+    left -= count;
   }
   uint64_t texts = 0;
-  if (!take(bytes, position, &texts, sizeof texts)) {
+  if (!readExactly(descriptor, &texts, sizeof texts)) {
     return false;
   }
   for (uint64_t index = 0; index < texts; ++index) {
     uint64_t length = 0;
-    if (!take(bytes, position, &length, sizeof length) || length > bytes.size() - position) {
+    if (!readExactly(descriptor, &length, sizeof length) || length > (uint64_t{1} << 30)) {
       return false;
     }
-    timeline.texts.emplace_back(bytes.data() + position, length);
-    position += length;
+    std::string& text = timeline.texts.emplace_back(length, '\0');
+    if (!readExactly(descriptor, text.data(), length)) {
+      return false;
+    }
   }
-  return position == bytes.size();
+  char more = 0;
+  return !readExactly(descriptor, &more, 1);
 }
 
 }  // namespace
@@ -173,30 +203,25 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
     board->run(entry, end);
   }
   close(channel[1]);
-  std::string bytes;
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    const ssize_t count = read(channel[0], buffer.data(), buffer.size());
-    if (count < 0 && errno == EINTR) {
-      continue;
-    }
-    if (count <= 0) {
+  Timeline timeline;
+  const bool whole = deserialize(channel[0], timeline);
+  // What a failed read left unread, so that the child is not stuck writing.
+  for (char rest[4096];;) {
+    const ssize_t count = read(channel[0], rest, sizeof rest);
+    if (count <= 0 && !(count < 0 && errno == EINTR)) {
       break;
     }
-    bytes.append(buffer.data(), static_cast<size_t>(count));
   }
   close(channel[0]);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  Timeline timeline;
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
     const std::string how = WIFSIGNALED(status) ? "killed by signal " + std::to_string(WTERMSIG(status))
                                                 : "exited with status " + std::to_string(WEXITSTATUS(status));
-    deserialize(bytes, timeline);
     return Outcome(std::move(timeline), "the run's process " + how);
   }
-  if (!deserialize(bytes, timeline)) {
+  if (!whole) {
     return Outcome({}, "the run's timeline could not be read");
   }
   std::string failure;

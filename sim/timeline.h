@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,7 +43,9 @@ inline constexpr uint32_t kReceivedFramingError = 1;
 inline constexpr uint32_t kSentPinNotRouted = 1;
 
 struct Timeline {
-  std::vector<Record> records;
+  // In blocks: a day's run is tens of millions, which a vector would copy
+  // and hold twice over as it grows.
+  std::deque<Record> records;
   std::vector<std::string> texts;
 
   // One line per record, as the command-line runner prints it.
