@@ -318,6 +318,9 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
     if (!outputs.empty() && std::find(outputs.begin(), outputs.end(), name) == outputs.end()) {
       continue;
     }
+    if (progress) {
+      std::fprintf(stderr, "\rwriting %-14s", name);
+    }
     std::ofstream file(folder / name);
     const std::string_view output(name);
     if (output == "timeline.txt") {
@@ -339,6 +342,9 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
     written += std::string(written.empty() ? "" : " ") + name;
   }
 
+  if (progress) {
+    std::fprintf(stderr, "\r%-24s\r", "");
+  }
   size_t alerts = 0;
   for (const auto& text : log.inbox()) {
     alerts += text.text == kAlert;
