@@ -79,10 +79,10 @@ std::string trackSvg(const std::vector<StoredReport>& reports, int radius) {
   return trackSvg(reports, std::vector<int>{radius});
 }
 
-std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector<int>& radii) {
+std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector<int>& radii,
+                     std::optional<std::pair<double, double>> centre) {
   const int radius = radii.empty() ? 0 : *std::max_element(radii.begin(), radii.end());
   std::vector<std::pair<double, double>> points;  // metres east, north of the centre
-  std::optional<std::pair<double, double>> centre;
   for (const StoredReport& report : reports) {
     if (!report.latitude) {
       continue;
@@ -96,7 +96,7 @@ std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector
   }
   std::string svg = "<svg id=\"track\" xmlns=\"http://www.w3.org/2000/svg\" width=\"600\" height=\"600\" viewBox=\"0 0 600 600\" "
                     "role=\"img\" aria-label=\"Track and geofence\">";
-  if (!centre) {
+  if (points.empty()) {
     return svg + "<text x=\"300\" y=\"300\" text-anchor=\"middle\" class=\"muted\">No position yet</text></svg>";
   }
   double extent = radius * 1.15;
@@ -134,7 +134,23 @@ std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector
   return svg + "</svg>";
 }
 
+namespace {
+
+// "0:05:04.145 into the run"
+std::string benchText(int64_t milliseconds) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%lld:%02lld:%02lld.%03lld into the run",
+                static_cast<long long>(milliseconds / 3600000), static_cast<long long>(milliseconds / 60000 % 60),
+                static_cast<long long>(milliseconds / 1000 % 60), static_cast<long long>(milliseconds % 1000));
+  return text;
+}
+
+}  // namespace
+
 std::string wearerPage(const PageData& data) {
+  const auto timeText = [&](int64_t milliseconds) {
+    return data.benchClock ? benchText(milliseconds) : utcText(milliseconds);
+  };
   std::string page = std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>Tracker</title>") + kStyle +
                      "</head><body><h1>Tracker</h1><section id=\"latest\">";
   if (data.latest) {
@@ -143,12 +159,27 @@ std::string wearerPage(const PageData& data) {
     page += last.latitude ? "<b id=\"latest-position\">" + number(*last.latitude, 6) + ", " + number(*last.longitude, 6) + "</b>"
                           : "<b id=\"latest-position\">no position yet</b>";
     page += ", pulse <b id=\"latest-pulse\">" + std::to_string(last.pulse) + "</b>, received <span id=\"latest-time\">" +
-            utcText(last.receivedMs) + "</span> from " + escapeHtml(last.sender) + ".</p>";
+            timeText(last.receivedMs) + "</span> from " + escapeHtml(last.sender) + ".</p>";
   } else {
     page += "<p>No report yet.</p>";
   }
-  page += "</section><section>" + trackSvg(data.recent, data.radius) +
-          "<p class=\"muted\">The circle is centred on the first position shown.</p></section>";
+  if (data.benchClock) {
+    page += "<p id=\"bench-clock\" class=\"muted\">A bench run's reports: times are its virtual time, from the "
+            "run's start.</p>";
+  }
+  page += "</section><section>" + trackSvg(data.recent, {data.radius}, data.centre);
+  page += data.centre ? "<p id=\"centre-shown\" class=\"muted\">The circle is drawn around the centre set here, " +
+                            number(data.centre->first, 6) + ", " + number(data.centre->second, 6) + ".</p>"
+                      : std::string("<p id=\"centre-shown\" class=\"muted\">The circle is drawn around the first "
+                                    "position shown. The tracker's own centre is its first fix after it starts (or the "
+                                    "one it was built with); set it here to draw that one.</p>");
+  page += "<form id=\"centre-form\" method=\"post\" action=\"/centre\"><label>Centre latitude <input "
+          "id=\"centre-latitude\" name=\"latitude\" inputmode=\"decimal\" value=\"" +
+          (data.centre ? number(data.centre->first, 6) : std::string()) +
+          "\"></label> <label>longitude <input id=\"centre-longitude\" name=\"longitude\" inputmode=\"decimal\" "
+          "value=\"" + (data.centre ? number(data.centre->second, 6) : std::string()) +
+          "\"></label> <button id=\"set-centre\" type=\"submit\">Set centre</button> (both empty: the first "
+          "position)</form></section>";
   page += "<section><form id=\"radius-form\" method=\"post\" action=\"/settings\"><label>Geofence radius (m) "
           "<input id=\"radius\" name=\"radius\" type=\"number\" min=\"1\" max=\"9999\" value=\"" +
           std::to_string(data.radius) + "\"></label> <button id=\"set-radius\" type=\"submit\">Set radius</button>"
@@ -157,7 +188,7 @@ std::string wearerPage(const PageData& data) {
           " in all; the latest " + std::to_string(data.recent.size()) + " shown.</p>"
           "<table id=\"reports\"><tr><th>Received</th><th>Latitude</th><th>Longitude</th><th>Pulse</th><th>From</th></tr>";
   for (auto report = data.recent.rbegin(); report != data.recent.rend(); ++report) {
-    page += "<tr><td>" + utcText(report->receivedMs) + "</td><td>" +
+    page += "<tr><td>" + timeText(report->receivedMs) + "</td><td>" +
             (report->latitude ? number(*report->latitude, 6) : "") + "</td><td>" +
             (report->longitude ? number(*report->longitude, 6) : "") + "</td><td>" + std::to_string(report->pulse) +
             "</td><td>" + escapeHtml(report->sender) + "</td></tr>";

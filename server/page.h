@@ -18,6 +18,8 @@ struct PageData {
   std::vector<StoredReport> recent;  // oldest first
   int radius;
   int64_t total;
+  bool benchClock = false;  // times are a bench run's virtual time
+  std::optional<std::pair<double, double>> centre;  // the caretaker's, for drawing the circle
 };
 [[nodiscard]] std::string wearerPage(const PageData& data);
 
@@ -26,7 +28,9 @@ struct PageData {
 [[nodiscard]] std::string trackSvg(const std::vector<StoredReport>& reports, int radius);
 // With a circle for each radius, in the order they were held: the last
 // solid, the earlier ones dashed; the view holds the largest.
-[[nodiscard]] std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector<int>& radii);
+// Around centre (latitude, longitude) when given, else the first position.
+[[nodiscard]] std::string trackSvg(const std::vector<StoredReport>& reports, const std::vector<int>& radii,
+                                   std::optional<std::pair<double, double>> centre = std::nullopt);
 
 // "2026-12-08 10:00:00 UTC"
 [[nodiscard]] std::string utcText(int64_t milliseconds);

@@ -54,6 +54,21 @@ std::optional<long long> wholeNumber(const std::string& text) {
   return std::stoll(text);
 }
 
+// A decimal number of degrees: digits, an optional sign and point, nothing else.
+std::optional<double> decimalNumber(const std::string& text) {
+  if (text.empty() || text.size() > 16 ||
+      text.find_first_not_of("+-.0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  size_t used = 0;
+  try {
+    const double value = std::stod(text, &used);
+    return used == text.size() ? std::optional<double>(value) : std::nullopt;
+  } catch (const std::logic_error&) {
+    return std::nullopt;
+  }
+}
+
 void seeOther(httplib::Response& response, const std::string& where) {
   response.status = 303;
   response.set_header("Location", where);
@@ -103,7 +118,16 @@ void ReportServer::routes() {
       plain(response, 400, parsed.reason);
       return;
     }
-    if (!store_.append(*parsed.report, clock_(), request.remote_addr)) {
+    int64_t received = clock_();
+    if (store_.benchClock()) {
+      const std::optional<long long> benchTime = wholeNumber(request.get_header_value(kBenchTimeHeader));
+      if (!benchTime || *benchTime < 0) {
+        plain(response, 400, std::string("a bench's report carries its virtual time in ") + kBenchTimeHeader);
+        return;
+      }
+      received = *benchTime;
+    }
+    if (!store_.append(*parsed.report, received, request.remote_addr)) {
       plain(response, 503, "the report could not be stored");
       return;
     }
@@ -142,9 +166,33 @@ void ReportServer::routes() {
       seeOther(response, "/login");
       return;
     }
-    PageData data{store_.latest(), store_.reportsSince(INT64_MIN, kPageReports), store_.radius(), store_.count()};
+    PageData data{store_.latest(), store_.reportsSince(INT64_MIN, kPageReports), store_.radius(), store_.count(),
+                  store_.benchClock(), store_.centre()};
     response.set_header("Cache-Control", "no-store");
     response.set_content(wearerPage(data), "text/html; charset=utf-8");
+  });
+  http_.Post("/centre", [this](const httplib::Request& request, httplib::Response& response) {
+    if (!authorised(request)) {
+      plain(response, 401, "the caretaker's secret is needed");
+      return;
+    }
+    const std::string latitude = request.get_param_value("latitude");
+    const std::string longitude = request.get_param_value("longitude");
+    std::optional<std::pair<double, double>> centre;
+    if (!latitude.empty() || !longitude.empty()) {
+      const auto north = decimalNumber(latitude);
+      const auto east = decimalNumber(longitude);
+      if (!north || !east) {
+        plain(response, 400, "the centre is a latitude from -90 to 90 and a longitude from -180 to 180, in degrees");
+        return;
+      }
+      centre = std::pair{*north, *east};
+    }
+    if (!store_.setCentre(centre)) {
+      plain(response, 400, "the centre is a latitude from -90 to 90 and a longitude from -180 to 180, in degrees");
+      return;
+    }
+    seeOther(response, "/");
   });
   http_.Post("/settings", [this](const httplib::Request& request, httplib::Response& response) {
     if (!authorised(request)) {

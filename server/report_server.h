@@ -10,6 +10,7 @@
 #include <httplib.h>
 
 #include "server/access.h"
+#include "server/bench_clock.h"
 #include "server/store.h"
 
 namespace server {

@@ -1,5 +1,6 @@
 #include "server/store.h"
 
+#include <cmath>
 #include <sqlite3.h>
 
 #include <stdexcept>
@@ -185,6 +186,52 @@ int Store::radius() const {
   std::lock_guard lock(databaseMutex_);
   Statement select(database_, "SELECT value FROM settings WHERE name = 'radius'");
   return sqlite3_step(select.get()) == SQLITE_ROW ? sqlite3_column_int(select.get(), 0) : kDefaultRadius;
+}
+
+// Kept in the settings as whole microdegrees.
+std::optional<std::pair<double, double>> Store::centre() const {
+  std::lock_guard lock(databaseMutex_);
+  Statement select(database_,
+                   "SELECT (SELECT value FROM settings WHERE name = 'centre_latitude_e6'), "
+                   "(SELECT value FROM settings WHERE name = 'centre_longitude_e6')");
+  if (sqlite3_step(select.get()) != SQLITE_ROW || sqlite3_column_type(select.get(), 0) == SQLITE_NULL ||
+      sqlite3_column_type(select.get(), 1) == SQLITE_NULL) {
+    return std::nullopt;
+  }
+  return std::pair{static_cast<double>(sqlite3_column_int64(select.get(), 0)) / 1e6,
+                   static_cast<double>(sqlite3_column_int64(select.get(), 1)) / 1e6};
+}
+
+bool Store::setCentre(std::optional<std::pair<double, double>> centre) {
+  if (centre && !(centre->first >= -90 && centre->first <= 90 && centre->second >= -180 && centre->second <= 180)) {
+    return false;
+  }
+  std::lock_guard lock(databaseMutex_);
+  if (!centre) {
+    Statement remove(database_, "DELETE FROM settings WHERE name IN ('centre_latitude_e6', 'centre_longitude_e6')");
+    return sqlite3_step(remove.get()) == SQLITE_DONE;
+  }
+  for (const auto& [name, degrees] : {std::pair{"centre_latitude_e6", centre->first}, std::pair{"centre_longitude_e6", centre->second}}) {
+    Statement insert(database_, "INSERT OR REPLACE INTO settings (name, value) VALUES (?, ?)");
+    sqlite3_bind_text(insert.get(), 1, name, -1, SQLITE_STATIC);
+    sqlite3_bind_int64(insert.get(), 2, std::llround(degrees * 1e6));
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Store::benchClock() const {
+  std::lock_guard lock(databaseMutex_);
+  Statement select(database_, "SELECT value FROM settings WHERE name = 'bench_clock'");
+  return sqlite3_step(select.get()) == SQLITE_ROW && sqlite3_column_int(select.get(), 0) == 1;
+}
+
+bool Store::setBenchClock() {
+  std::lock_guard lock(databaseMutex_);
+  Statement insert(database_, "INSERT OR REPLACE INTO settings (name, value) VALUES ('bench_clock', 1)");
+  return sqlite3_step(insert.get()) == SQLITE_DONE;
 }
 
 bool Store::setRadius(int metres) {

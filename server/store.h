@@ -21,7 +21,7 @@ namespace server {
 
 struct StoredReport {
   int64_t id;
-  int64_t receivedMs;  // milliseconds since the Unix epoch
+  int64_t receivedMs;  // milliseconds since the Unix epoch; a bench's: since its run began
   std::string sender;
   std::optional<double> latitude;
   std::optional<double> longitude;
@@ -48,6 +48,16 @@ class Store {
   // The geofence radius in metres, 1 to 9999 (250 in a new database).
   [[nodiscard]] int radius() const;
   bool setRadius(int metres);
+
+  // Where the page draws the circle (latitude, longitude), if the caretaker
+  // set it; nullopt clears it.
+  [[nodiscard]] std::optional<std::pair<double, double>> centre() const;
+  bool setCentre(std::optional<std::pair<double, double>> centre);
+
+  // A bench's store: the reports' times are its run's virtual time, which
+  // the bench gives with each report; set once, when the bench makes it.
+  [[nodiscard]] bool benchClock() const;
+  bool setBenchClock();
 
  private:
   struct Pending {

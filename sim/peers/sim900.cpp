@@ -66,9 +66,10 @@ Sim900& Sim900::http(HttpHandler handler) {
   return *this;
 }
 
-Sim900& Sim900::httpServer(std::string host, int port) {
+Sim900& Sim900::httpServer(std::string host, int port, bool benchClock) {
   state_->serverHost = std::move(host);
   state_->serverPort = port;
+  state_->serverBenchClock = benchClock;
   return *this;
 }
 

@@ -169,7 +169,9 @@ class Sim900 final : public UartDevice {
   Sim900& http(HttpHandler handler);
   // ...or to a real HTTP server on the loopback (host and port; the URL's
   // own host is the firmware's setting and stands for it).
-  Sim900& httpServer(std::string host, int port);
+  // benchClock: each request tells the server the run's virtual time (a
+  // bench's own report server, which stores it as the report's time).
+  Sim900& httpServer(std::string host, int port, bool benchClock = false);
   // A fault in [from, to): no network (calls and SMS fail, the bearer is
   // refused), a slow network (every network wait times 5), the server
   // unreachable (601), the bearer dropped at from (+SAPBR 1: DEACT), power

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "server/bench_clock.h"
 #include "sim/peers/sim900_state.h"
 
 namespace sim::peers {
@@ -179,7 +180,7 @@ void Sim900::State::textArrives(PeerLink& link, const CaretakerPhone::Text& text
   link.record("sms-lost store-full");
 }
 
-HttpResponse Sim900::State::request(const HttpRequest& made) const {
+HttpResponse Sim900::State::request(const HttpRequest& made, Time at) const {
   if (handler) {
     return handler(made);
   }
@@ -195,9 +196,13 @@ HttpResponse Sim900::State::request(const HttpRequest& made) const {
   client.set_connection_timeout(5);
   client.set_read_timeout(10);
   client.set_write_timeout(5);
-  const httplib::Result result = made.method == "POST"  ? client.Post(path, made.body, made.contentType.c_str())
-                                 : made.method == "HEAD" ? client.Head(path)
-                                                         : client.Get(path);
+  httplib::Headers headers;
+  if (serverBenchClock) {
+    headers.emplace(server::kBenchTimeHeader, std::to_string(at / milliseconds(1)));
+  }
+  const httplib::Result result = made.method == "POST"  ? client.Post(path, headers, made.body, made.contentType.c_str())
+                                 : made.method == "HEAD" ? client.Head(path, headers)
+                                                         : client.Get(path, headers);
   if (!result) {
     return {601, ""};
   }
@@ -214,7 +219,7 @@ void Sim900::State::completeAction(PeerLink& link) {
   const bool resolved = !settings.strict || isAddress(host) ||
                         std::find(settings.network.hostNames.begin(), settings.network.hostNames.end(), host) !=
                             settings.network.hostNames.end();
-  const HttpResponse answer = !carried ? HttpResponse{601, ""} : !resolved ? HttpResponse{603, ""} : request(made);
+  const HttpResponse answer = !carried ? HttpResponse{601, ""} : !resolved ? HttpResponse{603, ""} : request(made, now);
   link.record("http " + made.method + " " + escapeBytes(made.url) + " " + escapeBytes(made.contentType) + " " +
               escapeBytes(made.body) + " " + std::to_string(answer.status) + " " + escapeBytes(answer.body));
   response = answer;

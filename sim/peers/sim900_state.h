@@ -18,6 +18,7 @@ struct Sim900::State {
   HttpHandler handler;
   std::string serverHost;
   int serverPort = 0;
+  bool serverBenchClock = false;
   struct FaultSpan {
     Fault fault;
     Time from;
@@ -190,7 +191,7 @@ struct Sim900::State {
   void ring(PeerLink& link, const CaretakerPhone::IncomingCall& incoming);
   void textArrives(PeerLink& link, const CaretakerPhone::Text& text);
   void completeAction(PeerLink& link);
-  HttpResponse request(const HttpRequest& request) const;
+  HttpResponse request(const HttpRequest& request, Time at) const;
   void networkLost(PeerLink& link);
   void networkBack(PeerLink& link);
   void callEvent(PeerLink& link, Event event, uint64_t value);

@@ -130,9 +130,10 @@ std::string reportHtml(const Scenario& scenario, const ScenarioResult& result, c
     html << "<tr><td>" << clockTime(exchange.at) << "</td><td>" << escapeHtml(exchange.request.method + " " + exchange.request.url)
          << "</td><td>" << exchange.response.status << "</td></tr>";
   }
-  html << "</table><h2>Reports the server stored</h2><table id=\"stored\"><tr><th>Latitude</th><th>Longitude</th><th>Pulse</th></tr>";
+  html << "</table><h2>Reports the server stored</h2><table id=\"stored\"><tr><th>Received</th><th>Latitude</th><th>Longitude</th><th>Pulse</th></tr>";
   for (const auto& report : stored) {
-    html << "<tr><td>" << (report.latitude ? std::to_string(*report.latitude) : "") << "</td><td>"
+    html << "<tr><td>" << clockTime(report.receivedMs * milliseconds(1)) << "</td><td>"
+         << (report.latitude ? std::to_string(*report.latitude) : "") << "</td><td>"
          << (report.longitude ? std::to_string(*report.longitude) : "") << "</td><td>" << report.pulse << "</td></tr>";
   }
   // How long each handler held the processor at the longest, and the bytes

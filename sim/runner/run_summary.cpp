@@ -171,7 +171,8 @@ nlohmann::json runSummary(const Scenario& scenario, const ScenarioResult& result
   summary["http"] = http;
   json stored = json::array();
   for (const auto& report : result.stored) {
-    stored.push_back({{"latitude", report.latitude ? json(*report.latitude) : json(nullptr)},
+    stored.push_back({{"received", static_cast<double>(report.receivedMs) / 1e3},
+                      {"latitude", report.latitude ? json(*report.latitude) : json(nullptr)},
                       {"longitude", report.longitude ? json(*report.longitude) : json(nullptr)},
                       {"pulse", report.pulse}});
   }

@@ -144,6 +144,7 @@ class ServerProcess {
       close(channel[0]);
       server::Store store(folder);
       store.setRadius(radius);
+      store.setBenchClock();
       server::Access access(kSecret);
       server::ReportServer reports(store, access);
       const int port = reports.http().bind_to_any_port("127.0.0.1");
@@ -262,7 +263,7 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
     // Each run starts with an empty store, not the last run's reports.
     std::filesystem::remove_all(folder / "server-data");
     server = std::make_unique<ServerProcess>(folder / "server-data", scenario.radius);
-    modem.httpServer("127.0.0.1", server->port());
+    modem.httpServer("127.0.0.1", server->port(), true);
   } else if (scenario.server == "bench") {
     const int radius = scenario.radius;
     modem.http([radius](const peers::HttpRequest& request) {

@@ -602,6 +602,12 @@ TEST(TrackerRun, TheOptimisedBuildWritesTheSameOutputs) {
   for (const std::string image : {"", " --image " TRACKER_IMAGE_PATH}) {
     const std::string common = "--scenario " + scenario + image + " --out ";
     ASSERT_EQ(trackerRun(common + (folder / "checked").string()).first, 0) << image;
+    // The bench's server keeps the run's virtual time: the report stored
+    // is received when the modem posted it.
+    const nlohmann::json run = nlohmann::json::parse(contents(folder / "checked" / "summary.json"));
+    ASSERT_EQ(run["stored_reports"].size(), 1U);
+    ASSERT_EQ(run["http"][1]["method"], "POST");
+    EXPECT_NEAR(run["stored_reports"][0]["received"].get<double>(), run["http"][1]["at"].get<double>(), 0.001);
     ASSERT_EQ(trackerRun(common + (folder / "optimised").string(), OPTIMISED_TRACKER_RUN_PATH).first, 0) << image;
     for (const char* name : kOutputFiles) {
       std::string one = contents(folder / "checked" / name);

@@ -39,11 +39,40 @@ TEST(Endpoints, AGoodRecordIsStoredWithItsSenderAndTime) {
                           std::chrono::system_clock::now().time_since_epoch())
                           .count();
   EXPECT_NEAR(static_cast<double>(stored[0]["received"].get<int64_t>()), static_cast<double>(now), 60000.0);
+  // A real store takes no time from a client.
+  ASSERT_TRUE(client.Post("/postData", {{"X-Bench-Time", "5"}}, kRecord, "text/plain"));
+  EXPECT_GT(reports(server)[2]["received"].get<int64_t>(), 1000000);
   // Since a time: only what came after it.
   const int64_t first = stored[0]["received"].get<int64_t>();
   const auto since = client.Get("/api/reports?since=" + std::to_string(first - 1) + "&limit=1", server.bearer());
   ASSERT_TRUE(since);
   EXPECT_EQ(nlohmann::json::parse(since->body)["reports"].size(), 1U);
+}
+
+// A bench's store keeps the times the bench gives, and its page shows them
+// as time into the run.
+TEST(Endpoints, ABenchsStoreKeepsTheBenchsVirtualTime) {
+  RunningServer server;
+  ASSERT_TRUE(server.store().setBenchClock());
+  auto client = server.client();
+  const auto untimed = client.Post("/postData", kRecord, "text/plain");
+  ASSERT_TRUE(untimed);
+  EXPECT_EQ(untimed->status, 400);
+  for (const char* wrong : {"-5", "soon", "1e3"}) {
+    const auto refused = client.Post("/postData", {{"X-Bench-Time", wrong}}, kRecord, "text/plain");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400) << wrong;
+  }
+  const auto timed = client.Post("/postData", {{"X-Bench-Time", "3904145"}}, kRecord, "text/plain");
+  ASSERT_TRUE(timed);
+  EXPECT_EQ(timed->status, 200);
+  const auto stored = reports(server);
+  ASSERT_EQ(stored.size(), 1U);
+  EXPECT_EQ(stored[0]["received"], 3904145);
+  const auto page = client.Get("/", server.bearer());
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->body.find("1:05:04.145 into the run"), std::string::npos);
+  EXPECT_NE(page->body.find("id=\"bench-clock\""), std::string::npos);
 }
 
 TEST(Endpoints, EveryBadBodyIsRefusedAndNothingStored) {
@@ -94,6 +123,37 @@ TEST(Endpoints, TheRadiusRoundTrip) {
   EXPECT_EQ(client.Get("/getCircle")->body, "@1$");
 }
 
+// The centre the page draws the circle around: the caretaker's, or the
+// first position shown, and the page says which.
+TEST(Endpoints, TheCaretakerSetsTheCentreThePageDrawsAround) {
+  RunningServer server;
+  auto client = server.client();
+  ASSERT_EQ(client.Post("/postData", kRecord, "text/plain")->status, 200);
+  const auto page = [&] { return client.Get("/", server.bearer())->body; };
+  EXPECT_NE(page().find("drawn around the first position shown"), std::string::npos);
+  for (const std::string form : {"latitude=91&longitude=29", "latitude=41&longitude=", "latitude=4e1&longitude=29",
+                                 "latitude=abc&longitude=29", "latitude=nan&longitude=29"}) {
+    const auto refused = client.Post("/centre", server.bearer(), form, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400) << form;
+  }
+  const auto set = client.Post("/centre", server.bearer(), "latitude=41.01&longitude=28.979530",
+                               "application/x-www-form-urlencoded");
+  ASSERT_TRUE(set);
+  EXPECT_EQ(set->status, 303);
+  const std::string centred = page();
+  EXPECT_NE(centred.find("drawn around the centre set here, 41.010000, 28.979530"), std::string::npos);
+  // The report, 570 m north of it, above the circle's centre (north up).
+  const size_t path = centred.find("<polyline id=\"path\"");
+  ASSERT_NE(path, std::string::npos);
+  const size_t points = centred.find("points=\"", path) + 8;
+  const double y = std::stod(centred.substr(centred.find(',', points) + 1));
+  EXPECT_LT(y, 300.0);
+  ASSERT_EQ(client.Post("/centre", server.bearer(), "latitude=&longitude=", "application/x-www-form-urlencoded")->status,
+            303);
+  EXPECT_NE(page().find("drawn around the first position shown"), std::string::npos);
+}
+
 TEST(Endpoints, EveryCaretakerPathNeedsTheSecret) {
   RunningServer server;
   auto client = server.client();
@@ -112,6 +172,7 @@ TEST(Endpoints, EveryCaretakerPathNeedsTheSecret) {
     EXPECT_EQ(client.Get("/api/settings", headers)->status, 401);
     EXPECT_EQ(client.Put("/api/settings", headers, R"({"radius": 5})", "application/json")->status, 401);
     EXPECT_EQ(client.Post("/settings", headers, "radius=5", "application/x-www-form-urlencoded")->status, 401);
+    EXPECT_EQ(client.Post("/centre", headers, "latitude=1&longitude=1", "application/x-www-form-urlencoded")->status, 401);
   }
   EXPECT_EQ(client.Get("/getCircle")->body, "@250$");
   // The page with the secret shows the report.
