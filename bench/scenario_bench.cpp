@@ -45,7 +45,7 @@ void DayOfTheWalk(benchmark::State& state) {
   const std::filesystem::path folder = mkdtemp(pattern.data());
   for (auto _ : state) {
     const ScenarioResult result =
-        runScenario(scenario, runTrackerFirmware, folder, false, {"summary.json", "console.txt", "report.html"});
+        runScenario(scenario, runTrackerFirmware, folder, false, {{"summary.json", "console.txt", "report.html"}});
     if (!result.outcome.ok()) {
       state.SkipWithError(result.outcome.failure().c_str());
     }

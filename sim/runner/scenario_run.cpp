@@ -304,7 +304,7 @@ std::string chooseOutputs(const std::string& list, std::vector<std::string>& cho
 }
 
 ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
-                           bool progress, const std::vector<std::string>& outputs) {
+                           bool progress, const OutputChoice& outputs) {
   std::filesystem::create_directories(folder);
   ScenarioResult result = playScenario(scenario, firmware, folder, progress);
   result.expectations = checkExpectations(scenario, result);
@@ -316,7 +316,7 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
 
   std::string written;
   for (const char* name : kOutputFiles) {
-    if (!outputs.empty() && std::find(outputs.begin(), outputs.end(), name) == outputs.end()) {
+    if (!outputs.files.empty() && std::find(outputs.files.begin(), outputs.files.end(), name) == outputs.files.end()) {
       continue;
     }
     if (progress) {
@@ -330,7 +330,8 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
       writeWaveform(file, run,
                     {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}},
                      pressesOf(scenario),
-                     "tracker run of " + ran.what + " on the " + ran.board + " board"});
+                     "tracker run of " + ran.what + " on the " + ran.board + " board",
+                     outputs.vcdStepNanoseconds});
     } else if (output == "trace.json") {
       file << traceOf(scenario, result).dump(1) << "\n";
     } else if (output == "report.html") {

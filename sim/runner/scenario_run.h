@@ -49,10 +49,15 @@ inline constexpr const char* kOutputFiles[] = {"summary.json", "console.txt", "r
 // is not an output's.
 std::string chooseOutputs(const std::string& list, std::vector<std::string>& chosen);
 
-// Plays the scenario and writes the outputs chosen (all when none are)
-// into the folder, made if missing. With progress, a bar on stderr shows
-// the virtual time done and left while the run goes on.
+struct OutputChoice {
+  std::vector<std::string> files;  // of kOutputFiles; none: all of them
+  uint32_t vcdStepNanoseconds = 1;  // one of kWaveformSteps
+};
+
+// Plays the scenario and writes the outputs chosen into the folder, made
+// if missing. With progress, a bar on stderr shows the virtual time done
+// and left while the run goes on, then the file being written.
 ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
-                           bool progress = false, const std::vector<std::string>& outputs = {});
+                           bool progress = false, const OutputChoice& outputs = {});
 
 }  // namespace sim

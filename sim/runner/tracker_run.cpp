@@ -4,7 +4,7 @@
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--firmware host|arm|ELF | --image ELF]
 //               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline]
-//   tracker_run --scenario FILE --out FOLDER [--outputs FILE,...] [--firmware host|arm|ELF] [--fault-handlers]
+//   tracker_run --scenario FILE --out FOLDER [--outputs FILE,...] [--vcd-step NS] [--firmware host|arm|ELF] [--fault-handlers]
 //               [--gdb [HOST:]PORT]
 //   tracker_run --help
 //
@@ -74,7 +74,7 @@ void printLine(const char* title, const std::string& bytes) {
 }
 
 int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,
-                    const std::optional<sim::DebugServer>& debugServer, const std::vector<std::string>& outputs) {
+                    const std::optional<sim::DebugServer>& debugServer, const sim::OutputChoice& outputs) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
       app.add_option("--scenario", scenarioFile, "run this scenario file (with --out)")->check(CLI::ExistingFile);
   auto* outOption = app.add_option("--out", out, "the folder for a scenario's outputs")
                         ->check(CLI::Validator(outputFolder, "FOLDER"));
-  std::vector<std::string> outputs;
+  OutputChoice outputs;
   std::string outputNames;
   for (const char* name : kOutputFiles) {
     outputNames += std::string(outputNames.empty() ? "" : ",") + name;
@@ -254,9 +254,14 @@ int main(int argc, char** argv) {
       app.add_option("--outputs", outputNames,
                      "with --scenario: the files to write, separated by commas (the VCD is the largest: leave it "
                      "out of a long run)")
-          ->check(CLI::Validator([&outputs](std::string& list) { return chooseOutputs(list, outputs); }, "FILE,..."))
+          ->check(CLI::Validator([&outputs](std::string& list) { return chooseOutputs(list, outputs.files); }, "FILE,..."))
           ->capture_default_str();
   outputsOption->needs(scenarioOption);
+  app.add_option("--vcd-step", outputs.vcdStepNanoseconds,
+                 "the waveform's time step in ns: 1, 10, 100, 1000 (still resolves 115200 baud) or 10000 (the "
+                 "9600-baud lines and the pins only); coarser is quicker for a viewer to read")
+      ->check(CLI::IsMember(std::vector<uint32_t>(std::begin(kWaveformSteps), std::end(kWaveformSteps))))
+      ->capture_default_str();
   scenarioOption->needs(outOption);
   outOption->needs(scenarioOption);
   for (auto* direct : {lengthOption, pressOption, ringOption, radiusOption, serverOption, vcdOption, timelineOption}) {
@@ -344,7 +349,8 @@ int main(int argc, char** argv) {
                   {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}},
                    bench.pinChanges(),
                    image.empty() ? "tracker run of the host build on the simulated board"
-                                 : "tracker run of ARM image " + image + " on the emulated board"});
+                                 : "tracker run of ARM image " + image + " on the emulated board",
+                   outputs.vcdStepNanoseconds});
   }
   if (timeline) {
     std::fputs(run.text().c_str(), stdout);

@@ -77,7 +77,14 @@ void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& l
   }
   std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.at < b.at; });
 
-  out << "$comment " << lines.comment << " $end\n$timescale 1ns $end\n$scope module board $end\n";
+  // VCD's timescales are 1, 10 or 100 of a unit; another step is taken as 1 ns.
+  const char* const timescales[] = {"1ns", "10ns", "100ns", "1us", "10us"};
+  static_assert(std::size(timescales) == std::size(kWaveformSteps));
+  const size_t scale = static_cast<size_t>(
+      std::find(std::begin(kWaveformSteps), std::end(kWaveformSteps), lines.stepNanoseconds) - std::begin(kWaveformSteps));
+  const size_t chosen = scale < std::size(kWaveformSteps) ? scale : 0;
+  const Time perStep = static_cast<Time>(kWaveformSteps[chosen]) * 1000;  // picoseconds
+  out << "$comment " << lines.comment << " $end\n$timescale " << timescales[chosen] << " $end\n$scope module board $end\n";
   for (size_t signal = 0; signal < names.size(); ++signal) {
     out << "$var wire 1 " << identifier(static_cast<unsigned>(signal)) << " " << names[signal] << " $end\n";
   }
@@ -97,9 +104,9 @@ void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& l
   // of changes, and a stream insertion each costs more than the rest.
   std::string text;
   text.reserve((1U << 20) + 64);
-  const auto timestamp = [&text](Time nanoseconds) {
+  const auto timestamp = [&text](Time steps) {
     char digits[24];
-    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, nanoseconds);
+    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, steps);
     text += '#';
     text.append(digits, end);
     text += '\n';
@@ -110,10 +117,10 @@ void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& l
       continue;
     }
     level[change.signal] = change.value;
-    const Time nanoseconds = change.at / 1000;
-    if (nanoseconds != last) {
-      timestamp(nanoseconds);
-      last = nanoseconds;
+    const Time steps = change.at / perStep;
+    if (steps != last) {
+      timestamp(steps);
+      last = steps;
     }
     text += static_cast<char>('0' + change.value);
     text += identifier(change.signal);
@@ -123,7 +130,7 @@ void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& l
       text.clear();
     }
   }
-  timestamp(run.end() / 1000);
+  timestamp(run.end() / perStep);
   out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 

@@ -217,6 +217,7 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
       {"--scenario " + scenario + " --out " + (folder / "o").string() + " --outputs report.html,bogus",
        "--outputs: \"bogus\" is none of summary.json, console.txt, report.html, trace.json, timeline.txt, waveform.vcd"},
       {"--outputs report.html", "--outputs requires --scenario"},
+      {"--vcd-step 7", "--vcd-step: Value 7 not in"},
       {"--firmware ARM", "--firmware: host, arm, or the path of an ELF image: ARM is no ELF image"},
       {"--firmware arm --image " TRACKER_IMAGE_PATH, "excludes"},
       {"--gdb 3333", "--gdb needs the emulated board"},
@@ -236,7 +237,7 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
   const auto [helpStatus, help] = trackerRun("--help");
   EXPECT_EQ(helpStatus, 0);
   for (const char* text : {"--seconds", "=45", "--press", "--ring", "--radius", "=250", "--server", "--image", "--vcd",
-                           "--timeline", "--scenario", "--out", "--gdb", "--gdb-no-wait", "--firmware", "--outputs"}) {
+                           "--timeline", "--scenario", "--out", "--gdb", "--gdb-no-wait", "--firmware", "--outputs", "--vcd-step"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
   }
   // A fractional press is kept as given: the button's interrupt at 1.5 s,
