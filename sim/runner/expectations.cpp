@@ -82,9 +82,10 @@ void Reader::readExpectations(const toml::node& node, Scenario& scenario) const 
     expect.kind = found->second.first;
     std::vector<const char*> keys{"kind"};
     keys.insert(keys.end(), found->second.second.begin(), found->second.second.end());
-    for (const auto& [key, value] : table) {
-      if (std::find_if(keys.begin(), keys.end(), [&](const char* name) { return key.str() == name; }) == keys.end()) {
-        fail(&value, "expect." + std::string(key.str()), "no such field for an expectation of kind " + kind);
+    for (const auto& field : table) {
+      const std::string_view key = field.first.str();
+      if (std::find_if(keys.begin(), keys.end(), [&](const char* name) { return key == name; }) == keys.end()) {
+        fail(&field.second, "expect." + std::string(key), "no such field for an expectation of kind " + kind);
       }
     }
     const auto required = [&](const char* key) -> const toml::node& {

@@ -217,7 +217,7 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
       {"--scenario " + scenario + " --out " + (folder / "o").string() + " --outputs report.html,bogus",
        "--outputs: \"bogus\" is none of summary.json, console.txt, report.html, trace.json, timeline.txt, waveform.vcd"},
       {"--outputs report.html", "--outputs requires --scenario"},
-      {"--vcd-step 7", "--vcd-step: Value 7 not in"},
+      {"--vcd-step 7", "--vcd-step: 7 not in {1,10,100,1000,10000}"},
       {"--firmware ARM", "--firmware: host, arm, or the path of an ELF image: ARM is no ELF image"},
       {"--firmware arm --image " TRACKER_IMAGE_PATH, "excludes"},
       {"--gdb 3333", "--gdb needs the emulated board"},
