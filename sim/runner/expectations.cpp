@@ -6,13 +6,12 @@
 #include <regex>
 
 #include "sim/runner/handlers.h"
+#include "sim/runner/outputs.h"
 #include "sim/runner/scenario_reader.h"
 
 namespace sim {
 
 namespace {
-
-const char* const kAlert = "The target went beyond the limits.\r";
 
 std::string seconds3(Time time) {
   char text[32];
