@@ -98,25 +98,22 @@ nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result) {
   for (auto& script : foregroundScripts(run)) {
     events.push_back(std::move(script));
   }
+  // A moment's event on a track of a process.
+  const auto instant = [&](const std::string& name, const char* category, Time at, int process, int track,
+                           nlohmann::json args) {
+    nlohmann::json event = {{"name", name}, {"cat", category}, {"ph", "i"},     {"s", "t"},
+                            {"ts", inMicroseconds(at)}, {"pid", process}, {"tid", track}};
+    if (!args.is_null()) {
+      event["args"] = std::move(args);
+    }
+    events.push_back(std::move(event));
+  };
   for (const auto& command : log.commands) {
-    events.push_back({{"name", shownBytes(command.line)},
-                      {"cat", "modem"},
-                      {"ph", "i"},
-                      {"s", "t"},
-                      {"ts", inMicroseconds(command.at)},
-                      {"pid", 2},
-                      {"tid", 1},
-                      {"args", {{"answer", shownBytes(command.answer)}}}});
+    instant(shownBytes(command.line), "modem", command.at, 2, 1, {{"answer", shownBytes(command.answer)}});
   }
   for (const auto& text : log.sent) {
-    events.push_back({{"name", (text.refused ? "SMS refused, to " : "SMS to ") + text.to},
-                      {"cat", "sms"},
-                      {"ph", "i"},
-                      {"s", "t"},
-                      {"ts", inMicroseconds(text.at)},
-                      {"pid", 2},
-                      {"tid", 2},
-                      {"args", {{"text", shownBytes(text.text)}}}});
+    instant((text.refused ? "SMS refused, to " : "SMS to ") + text.to, "sms", text.at, 2, 2,
+            {{"text", shownBytes(text.text)}});
   }
   for (const auto& call : log.calls) {
     const Time end = call.end == kNever ? run.end() : call.end;
@@ -130,24 +127,11 @@ nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result) {
                       {"args", {{"outcome", call.outcome}}}});
   }
   for (const auto& text : log.received) {
-    events.push_back({{"name", "SMS from " + text.from},
-                      {"cat", "sms"},
-                      {"ph", "i"},
-                      {"s", "t"},
-                      {"ts", inMicroseconds(text.at)},
-                      {"pid", 2},
-                      {"tid", 2},
-                      {"args", {{"text", shownBytes(text.text)}}}});
+    instant("SMS from " + text.from, "sms", text.at, 2, 2, {{"text", shownBytes(text.text)}});
   }
   for (const auto& exchange : log.http) {
-    events.push_back({{"name", exchange.request.method + " " + exchange.request.url},
-                      {"cat", "http"},
-                      {"ph", "i"},
-                      {"s", "t"},
-                      {"ts", inMicroseconds(exchange.at)},
-                      {"pid", 2},
-                      {"tid", 4},
-                      {"args", {{"status", exchange.response.status}}}});
+    instant(exchange.request.method + " " + exchange.request.url, "http", exchange.at, 2, 4,
+            {{"status", exchange.response.status}});
   }
   // The world's side: the wearer's presses, the network's faults, the
   // receiver's time without a fix, and the LEDs the wearer sees.
@@ -161,8 +145,7 @@ nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result) {
                       {"tid", track}});
   };
   for (const Time at : scenario.presses) {
-    events.push_back({{"name", "press"}, {"cat", "button"}, {"ph", "i"}, {"s", "t"}, {"ts", inMicroseconds(at)},
-                      {"pid", 3}, {"tid", 1}});
+    instant("press", "button", at, 3, 1, nullptr);
   }
   for (const auto& fault : scenario.faults) {
     span(std::string(faultName(fault.kind)), "fault", 2, fault.from, fault.to == kNever ? run.end() : fault.to);
@@ -172,13 +155,7 @@ nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result) {
   }
   for (const Record& record : run.timeline().records) {
     if (record.kind == RecordKind::Pin && record.unit >= 8 * 5 + 1 && record.unit <= 8 * 5 + 3) {
-      events.push_back({{"name", pinName(record.unit) + (record.value != 0 ? " on" : " off")},
-                        {"cat", "led"},
-                        {"ph", "i"},
-                        {"s", "t"},
-                        {"ts", inMicroseconds(record.time)},
-                        {"pid", 3},
-                        {"tid", 4}});
+      instant(pinName(record.unit) + (record.value != 0 ? " on" : " off"), "led", record.time, 3, 4, nullptr);
     }
   }
   nlohmann::json names = nlohmann::json::array();
