@@ -157,6 +157,13 @@ class Bench {
     return *this;
   }
   [[nodiscard]] bool faultHandlers() const { return faultHandlers_; }
+  // Virtual time kept to the wall clock, factor times as fast (0: as fast
+  // as the host runs it, the default).
+  Bench& realtime(double factor) {
+    realtime_ = factor;
+    return *this;
+  }
+  [[nodiscard]] double realtime() const { return realtime_; }
   // The emulated board halts for a debugger; its port is printed on the
   // standard error as it listens.
   Bench& debugServer(DebugServer server) {
@@ -182,6 +189,7 @@ class Bench {
   std::vector<std::function<uint16_t(Time)>> analogue_;
   const hw::Handler* vectors_ = nullptr;
   bool faultHandlers_ = false;
+  double realtime_ = 0;
   std::optional<DebugServer> debugServer_;
 };
 

@@ -62,6 +62,10 @@ void Board::run(const std::function<void()>& entry, Time end) {
   for (auto& driver : pinDrivers_) {
     driver->start();
   }
+  if (bench_.realtime() > 0) {
+    pacer_ = std::make_unique<Pacer>(*this, bench_.realtime());
+    pacer_->start();
+  }
   entry();
   idleForever();
 }

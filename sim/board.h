@@ -15,6 +15,7 @@
 #include "sim/bench.h"
 #include "sim/device.h"
 #include "sim/interrupt_controller.h"
+#include "sim/pacer.h"
 #include "sim/peer_lines.h"
 #include "sim/peripherals.h"
 #include "sim/system_control_space.h"
@@ -221,6 +222,7 @@ class Board {
   std::array<std::unique_ptr<Adc>, 2> adcs_;
   std::array<std::unique_ptr<UartLine>, 8> lines_;
   std::vector<std::unique_ptr<PinDriver>> pinDrivers_;
+  std::unique_ptr<Pacer> pacer_;
   std::array<Device*, 256> peripherals_{};
 };
 

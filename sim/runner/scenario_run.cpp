@@ -236,6 +236,7 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
                             bool progress) {
   Bench bench;
   bench.runFaultHandlers(scenario.faultHandlers);
+  bench.realtime(scenario.realtime);
   const peers::GpsReceiver gps = receiverOf(scenario);
   if (!scenario.walk.empty()) {
     gps.attach(bench, scenario.length);

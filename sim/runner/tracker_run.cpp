@@ -3,7 +3,7 @@
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--firmware host|arm|ELF | --image ELF]
-//               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline]
+//               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline] [--realtime [FACTOR]]
 //   tracker_run --scenario FILE --out FOLDER [--outputs FILE,...] [--vcd-step NS] [--firmware host|arm|ELF] [--fault-handlers]
 //               [--gdb [HOST:]PORT]
 //   tracker_run --help
@@ -74,7 +74,8 @@ void printLine(const char* title, const std::string& bytes) {
 }
 
 int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,
-                    const std::optional<sim::DebugServer>& debugServer, const sim::OutputChoice& outputs) {
+                    const std::optional<sim::DebugServer>& debugServer, const sim::OutputChoice& outputs,
+                    double realtime) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -95,6 +96,7 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
     }
   }
   scenario.faultHandlers = scenario.faultHandlers || faultHandlers;
+  scenario.realtime = realtime;
   if (debugServer) {
     scenario.debugServer = debugServer;
   }
@@ -223,6 +225,20 @@ int main(int argc, char** argv) {
                  "or in its build tree) or an ELF file; with --scenario it overrides the file's firmware")
       ->check(CLI::Validator(firmwareName, "host|arm|ELF"))
       ->excludes(imageOption);
+  std::string realtime;
+  auto* realtimeOption =
+      app.add_option("--realtime", realtime,
+                     "[FACTOR] keep virtual time to the wall clock, FACTOR times as fast (default 1; a number above "
+                     "0 up to 1000); a run that falls more than 10 ms behind says so on stderr. Without it a run "
+                     "goes as fast as the host can")
+          ->expected(0, 1)
+          ->check(CLI::Validator(
+              [](std::string& text) {
+                return text.empty() || (std::strtod(text.c_str(), nullptr) > 0 && std::strtod(text.c_str(), nullptr) <= 1000)
+                           ? std::string()
+                           : "a factor above 0, up to 1000";
+              },
+              "FACTOR"));
   bool faultHandlers = false;
   app.add_flag("--fault-handlers", faultHandlers,
                "on the emulated board, let the image's fault handlers take faults as the chip does (each noted in "
@@ -283,6 +299,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Run with --help for the options.\n");
     return 2;
   }
+  const double realtimeFactor =
+      realtimeOption->count() == 0 ? 0 : realtime.empty() ? 1 : std::strtod(realtime.c_str(), nullptr);
   std::optional<DebugServer> debugServer;
   if (!gdb.empty()) {
     debugServer = debugServerAt(gdb, !gdbNoWait);
@@ -291,7 +309,7 @@ int main(int argc, char** argv) {
     firmware = image;
   }
   if (!scenarioFile.empty()) {
-    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer, outputs);
+    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer, outputs, realtimeFactor);
   }
   if (firmware == "arm") {
     image = armImage();
@@ -312,6 +330,7 @@ int main(int argc, char** argv) {
   Bench bench;
   bench.vectorTable(reinterpret_cast<const hw::Handler*>(g_pfnVectors.data()));
   bench.runFaultHandlers(faultHandlers);
+  bench.realtime(realtimeFactor);
   if (debugServer) {
     bench.debugServer(*debugServer);
   }
