@@ -24,7 +24,8 @@ struct Scenario {
   // On the emulated board: faults taken by the image's handlers, as on the
   // chip, rather than ending the run where they happen.
   bool faultHandlers = false;
-  double realtime = 0;  // virtual time kept to the wall clock, this many times as fast; 0: as fast as it runs
+  double realtime = 0;
+  std::vector<unsigned> hostLines;  // UARTs given to a terminal on the host, their peers detached  // virtual time kept to the wall clock, this many times as fast; 0: as fast as it runs
   // On the emulated board: a GDB server, halted at reset until a debugger
   // connects.
   std::optional<DebugServer> debugServer;

@@ -19,6 +19,7 @@
 #include "server/report_server.h"
 #include "server/store.h"
 #include "sim/peers/gps_receiver.h"
+#include "sim/peers/host_line.h"
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
 #include "sim/runner/outputs.h"
@@ -273,6 +274,11 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
   }
   modem.attach(bench);
   bench.uart(kWorldLine).device(std::make_shared<WorldInputs>(scenario, progress));
+  for (const unsigned uart : scenario.hostLines) {
+    if (!peers::giveLineToHost(bench, uart)) {
+      throw std::runtime_error("no terminal for UART" + std::to_string(uart));
+    }
+  }
 
   ScenarioResult result;
   result.outcome = firmware(bench, scenario);

@@ -3,7 +3,7 @@
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--firmware host|arm|ELF | --image ELF]
-//               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline] [--realtime [FACTOR]]
+//               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline] [--realtime [FACTOR]] [--uart N=pty]...
 //   tracker_run --scenario FILE --out FOLDER [--outputs FILE,...] [--vcd-step NS] [--firmware host|arm|ELF] [--fault-handlers]
 //               [--gdb [HOST:]PORT]
 //   tracker_run --help
@@ -55,6 +55,7 @@
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
 #include "sim/runner/scenario_run.h"
+#include "sim/peers/host_line.h"
 #include "sim/runner/tracker_firmware.h"
 #include "sim/runner/waveform.h"
 #include "sim/sim.h"
@@ -75,7 +76,7 @@ void printLine(const char* title, const std::string& bytes) {
 
 int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,
                     const std::optional<sim::DebugServer>& debugServer, const sim::OutputChoice& outputs,
-                    double realtime) {
+                    double realtime, const std::vector<unsigned>& hostLines) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -97,6 +98,7 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
   }
   scenario.faultHandlers = scenario.faultHandlers || faultHandlers;
   scenario.realtime = realtime;
+  scenario.hostLines = hostLines;
   if (debugServer) {
     scenario.debugServer = debugServer;
   }
@@ -104,8 +106,13 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
     std::fprintf(stderr, "tracker_run: a debugger needs the emulated board: --image, or firmware = \"arm\"\n");
     return 2;
   }
-  const ScenarioResult result =
-      runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0, outputs);
+  ScenarioResult result;
+  try {
+    result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0, outputs);
+  } catch (const std::runtime_error& error) {
+    std::fprintf(stderr, "tracker_run: %s\n", error.what());
+    return 2;
+  }
   std::fputs(result.summary.c_str(), stdout);
   return result.passed() ? 0 : 1;
 }
@@ -239,6 +246,18 @@ int main(int argc, char** argv) {
                            : "a factor above 0, up to 1000";
               },
               "FACTOR"));
+  std::vector<std::string> lineOwners;
+  app.add_option("--uart", lineOwners,
+                 "N=pty: UART N (0 to 7) on a pseudo-terminal of the host, its path printed at the start, for "
+                 "screen, minicom or picocom; the bench's peer on that line (the modem on 4, the GPS on 2) is "
+                 "detached. Bytes from the host reach the chip at the line's rate. Best with --realtime")
+      ->check(CLI::Validator(
+          [](std::string& text) {
+            return text.size() == 5 && text[0] >= '0' && text[0] <= '7' && text.substr(1) == "=pty"
+                       ? std::string()
+                       : "N=pty, N a UART from 0 to 7";
+          },
+          "N=pty"));
   bool faultHandlers = false;
   app.add_flag("--fault-handlers", faultHandlers,
                "on the emulated board, let the image's fault handlers take faults as the chip does (each noted in "
@@ -299,6 +318,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Run with --help for the options.\n");
     return 2;
   }
+  std::vector<unsigned> hostLines;
+  for (const std::string& owner : lineOwners) {
+    hostLines.push_back(static_cast<unsigned>(owner[0] - '0'));
+  }
   const double realtimeFactor =
       realtimeOption->count() == 0 ? 0 : realtime.empty() ? 1 : std::strtod(realtime.c_str(), nullptr);
   std::optional<DebugServer> debugServer;
@@ -309,7 +332,7 @@ int main(int argc, char** argv) {
     firmware = image;
   }
   if (!scenarioFile.empty()) {
-    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer, outputs, realtimeFactor);
+    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer, outputs, realtimeFactor, hostLines);
   }
   if (firmware == "arm") {
     image = armImage();
@@ -360,6 +383,13 @@ int main(int argc, char** argv) {
     });
   }
   modem.attach(bench);
+  std::vector<std::shared_ptr<peers::HostTerminal>> terminals;
+  for (const unsigned uart : hostLines) {
+    terminals.push_back(peers::giveLineToHost(bench, uart));
+    if (!terminals.back()) {
+      return 2;
+    }
+  }
   const Outcome run = image.empty() ? bench.run(ResetISR, end) : bench.runImage(image, end);
   if (!vcd.empty()) {
     std::ofstream file(vcd);
