@@ -57,6 +57,8 @@ class PeerLink {
   virtual void record(std::string text) = 0;
   // A line for what the world did to the board, not the line's own device.
   virtual void recordInput(std::string text) { record(std::move(text)); }
+  // The bit rate the firmware set on the chip's UART, 0 while none is set.
+  [[nodiscard]] virtual uint32_t chipRate() const { return 0; }
 };
 
 // A behavioural model of a device at the far end of a UART line. Each run

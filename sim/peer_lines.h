@@ -26,6 +26,7 @@ class UartLine final : public EventTarget {
   void sendAtRate(Time at, std::string_view bytes, uint32_t rate);
   void wakeAt(Time at, uint64_t tag);
   void record(std::string text);
+  [[nodiscard]] uint32_t chipRate() const;
   void pinChanged(Pin pin, bool high);
   [[nodiscard]] const std::vector<Pin>& watched() const { return script_.watched; }
 

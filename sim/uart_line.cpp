@@ -67,6 +67,7 @@ class Link final : public PeerLink {
   void wakeAfter(Time delay, uint64_t tag) override { line_.wakeAt(board_.now() + delay, tag); }
   void record(std::string text) override { line_.record(std::move(text)); }
   void recordInput(std::string text) override { board_.inputRecord(std::move(text)); }
+  uint32_t chipRate() const override { return line_.chipRate(); }
 
  private:
   Board& board_;
@@ -100,6 +101,11 @@ void UartLine::scheduleSend(size_t position) {
 }
 
 void UartLine::wakeAt(Time at, uint64_t tag) { board_.schedule(at, this, kDeviceWake, tag); }
+
+uint32_t UartLine::chipRate() const {
+  const Time bit = uart_.bitTimeConfigured();
+  return bit == 0 ? 0 : static_cast<uint32_t>((kPicosecondsPerSecond + bit / 2) / bit);
+}
 
 void UartLine::record(std::string text) { board_.peerRecord(uart_.index(), std::move(text)); }
 

@@ -17,9 +17,26 @@ namespace {
 // characters at 115 200 baud, which the line then spaces out.
 constexpr Time kPoll = milliseconds(1);
 
+// The termios speed nearest the chip's rate (its divisors give 115 207 for
+// 115 200, say).
+speed_t nearestSpeed(uint32_t rate) {
+  static const std::pair<uint32_t, speed_t> speeds[] = {
+      {1200, B1200},     {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},
+      {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
+      {921600, B921600}, {1000000, B1000000}};
+  auto best = speeds[0];
+  for (const auto& speed : speeds) {
+    if ((speed.first > rate ? speed.first - rate : rate - speed.first) <
+        (best.first > rate ? best.first - rate : rate - best.first)) {
+      best = speed;
+    }
+  }
+  return best.second;
+}
+
 }  // namespace
 
-HostTerminal::HostTerminal() {
+HostLine::HostLine() {
   master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
   if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname(master_) == nullptr) {
     error_ = std::string("no pseudo-terminal: ") + std::strerror(errno);
@@ -38,7 +55,24 @@ HostTerminal::HostTerminal() {
   }
 }
 
-HostTerminal::~HostTerminal() {
+HostLine::HostLine(const std::string& port) : path_(port), port_(true) {
+  master_ = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios raw{};
+  if (master_ < 0 || tcgetattr(master_, &raw) != 0) {
+    error_ = port + ": " + std::strerror(errno);
+    if (master_ >= 0) {
+      close(master_);
+      master_ = -1;
+    }
+    return;
+  }
+  cfmakeraw(&raw);
+  raw.c_cflag |= CLOCAL | CREAD;
+  raw.c_cflag &= ~static_cast<tcflag_t>(CSTOPB | PARENB | CRTSCTS);
+  tcsetattr(master_, TCSANOW, &raw);
+}
+
+HostLine::~HostLine() {
   if (slave_ >= 0) {
     close(slave_);
   }
@@ -47,13 +81,13 @@ HostTerminal::~HostTerminal() {
   }
 }
 
-void HostTerminal::start(PeerLink& link) {
+void HostLine::start(PeerLink& link) {
   if (master_ >= 0) {
     link.wakeAfter(kPoll, 0);
   }
 }
 
-void HostTerminal::heard(PeerLink& link, uint8_t byte) {
+void HostLine::heard(PeerLink& link, uint8_t byte) {
   if (master_ < 0) {
     return;
   }
@@ -63,7 +97,17 @@ void HostTerminal::heard(PeerLink& link, uint8_t byte) {
   }
 }
 
-void HostTerminal::wake(PeerLink& link, uint64_t /*tag*/) {
+void HostLine::wake(PeerLink& link, uint64_t /*tag*/) {
+  if (port_ && link.chipRate() != 0 && link.chipRate() != speed_) {
+    speed_ = link.chipRate();
+    termios settings{};
+    if (tcgetattr(master_, &settings) == 0) {
+      cfsetispeed(&settings, nearestSpeed(speed_));
+      cfsetospeed(&settings, nearestSpeed(speed_));
+      tcsetattr(master_, TCSANOW, &settings);
+    }
+    link.record("host-line-speed " + std::to_string(speed_));
+  }
   char bytes[256];
   const ssize_t count = read(master_, bytes, sizeof bytes);
   if (count > 0) {
@@ -73,8 +117,8 @@ void HostTerminal::wake(PeerLink& link, uint64_t /*tag*/) {
   link.wakeAfter(kPoll, 0);
 }
 
-std::shared_ptr<HostTerminal> giveLineToHost(Bench& bench, unsigned uart) {
-  auto terminal = std::make_shared<HostTerminal>();
+std::shared_ptr<HostLine> giveLineToHost(Bench& bench, unsigned uart, const std::string& port) {
+  auto terminal = port == "pty" ? std::make_shared<HostLine>() : std::make_shared<HostLine>(port);
   if (!terminal->opened()) {
     std::fprintf(stderr, "UART%u: %s\n", uart, terminal->error().c_str());
     return nullptr;

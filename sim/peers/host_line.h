@@ -1,7 +1,8 @@
 // A UART line given to the host: a pseudo-terminal that screen, minicom or
-// picocom open. What the host writes enters the chip's receiver at the
+// picocom open, or a serial port of the host (a USB adapter and the device
+// behind it). What the host writes enters the chip's receiver at the
 // line's rate (all at once from the host still arrives a character time
-// apart); what the chip sends is written to the terminal as it leaves.
+// apart); what the chip sends is written out as it leaves.
 #pragma once
 
 #include <memory>
@@ -11,13 +12,16 @@
 
 namespace sim::peers {
 
-class HostTerminal final : public UartDevice {
+class HostLine final : public UartDevice {
  public:
-  // Opens the terminal; its path() is what a program opens.
-  HostTerminal();
-  ~HostTerminal() override;
-  HostTerminal(const HostTerminal&) = delete;
-  HostTerminal& operator=(const HostTerminal&) = delete;
+  // Opens a new pseudo-terminal; its path() is what a program opens.
+  HostLine();
+  // Opens the serial port at path, raw, 8N1; its speed follows the rate
+  // the firmware sets on the UART, changed when the firmware changes it.
+  explicit HostLine(const std::string& port);
+  ~HostLine() override;
+  HostLine(const HostLine&) = delete;
+  HostLine& operator=(const HostLine&) = delete;
 
   [[nodiscard]] bool opened() const { return master_ >= 0; }
   [[nodiscard]] const std::string& path() const { return path_; }
@@ -33,11 +37,14 @@ class HostTerminal final : public UartDevice {
   std::string path_;
   std::string error_;
   size_t dropped_ = 0;  // the chip's bytes the host did not take
+  bool port_ = false;   // a serial port, whose speed is set
+  uint32_t speed_ = 0;  // the chip's rate it was last set to
 };
 
 // Gives the bench's UART line to a new terminal, in place of whatever peer
 // it had, at the rate the firmware sets; says on stderr where it is. Null
 // (and the reason on stderr) when no terminal can be had.
-std::shared_ptr<HostTerminal> giveLineToHost(Bench& bench, unsigned uart);
+// port: a serial port's path, or "pty" for a new pseudo-terminal.
+std::shared_ptr<HostLine> giveLineToHost(Bench& bench, unsigned uart, const std::string& port = "pty");
 
 }  // namespace sim::peers

@@ -25,7 +25,8 @@ struct Scenario {
   // chip, rather than ending the run where they happen.
   bool faultHandlers = false;
   double realtime = 0;
-  std::vector<unsigned> hostLines;  // UARTs given to a terminal on the host, their peers detached  // virtual time kept to the wall clock, this many times as fast; 0: as fast as it runs
+  // UARTs given to the host ("pty" or a serial port's path), their peers detached.
+  std::vector<std::pair<unsigned, std::string>> hostLines;  // virtual time kept to the wall clock, this many times as fast; 0: as fast as it runs
   // On the emulated board: a GDB server, halted at reset until a debugger
   // connects.
   std::optional<DebugServer> debugServer;

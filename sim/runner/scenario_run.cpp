@@ -274,8 +274,8 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
   }
   modem.attach(bench);
   bench.uart(kWorldLine).device(std::make_shared<WorldInputs>(scenario, progress));
-  for (const unsigned uart : scenario.hostLines) {
-    if (!peers::giveLineToHost(bench, uart)) {
+  for (const auto& [uart, port] : scenario.hostLines) {
+    if (!peers::giveLineToHost(bench, uart, port)) {
       throw std::runtime_error("no terminal for UART" + std::to_string(uart));
     }
   }

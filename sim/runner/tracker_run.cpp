@@ -76,7 +76,7 @@ void printLine(const char* title, const std::string& bytes) {
 
 int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,
                     const std::optional<sim::DebugServer>& debugServer, const sim::OutputChoice& outputs,
-                    double realtime, const std::vector<unsigned>& hostLines) {
+                    double realtime, const std::vector<std::pair<unsigned, std::string>>& hostLines) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -249,13 +249,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> lineOwners;
   app.add_option("--uart", lineOwners,
                  "N=pty: UART N (0 to 7) on a pseudo-terminal of the host, its path printed at the start, for "
-                 "screen, minicom or picocom; the bench's peer on that line (the modem on 4, the GPS on 2) is "
-                 "detached. Bytes from the host reach the chip at the line's rate. Best with --realtime")
+                 "screen, minicom or picocom; N=/dev/ttyUSB0: on that serial port (raw, 8N1, at the rate the "
+                 "firmware sets). The bench's peer on that line (the modem on 4, the GPS on 2) is detached. Bytes "
+                 "from the host reach the chip at the line's rate. Best with --realtime")
       ->check(CLI::Validator(
           [](std::string& text) {
-            return text.size() == 5 && text[0] >= '0' && text[0] <= '7' && text.substr(1) == "=pty"
+            return text.size() >= 3 && text[0] >= '0' && text[0] <= '7' && text[1] == '=' &&
+                           (text.substr(2) == "pty" || text[2] == '/')
                        ? std::string()
-                       : "N=pty, N a UART from 0 to 7";
+                       : "N=pty or N=/dev/PORT, N a UART from 0 to 7";
           },
           "N=pty"));
   bool faultHandlers = false;
@@ -318,9 +320,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Run with --help for the options.\n");
     return 2;
   }
-  std::vector<unsigned> hostLines;
+  std::vector<std::pair<unsigned, std::string>> hostLines;
   for (const std::string& owner : lineOwners) {
-    hostLines.push_back(static_cast<unsigned>(owner[0] - '0'));
+    hostLines.emplace_back(static_cast<unsigned>(owner[0] - '0'), owner.substr(2));
   }
   const double realtimeFactor =
       realtimeOption->count() == 0 ? 0 : realtime.empty() ? 1 : std::strtod(realtime.c_str(), nullptr);
@@ -383,9 +385,9 @@ int main(int argc, char** argv) {
     });
   }
   modem.attach(bench);
-  std::vector<std::shared_ptr<peers::HostTerminal>> terminals;
-  for (const unsigned uart : hostLines) {
-    terminals.push_back(peers::giveLineToHost(bench, uart));
+  std::vector<std::shared_ptr<peers::HostLine>> terminals;
+  for (const auto& [uart, port] : hostLines) {
+    terminals.push_back(peers::giveLineToHost(bench, uart, port));
     if (!terminals.back()) {
       return 2;
     }

@@ -5,6 +5,7 @@
 
 #include <stdlib.h>
 #include <poll.h>
+#include <termios.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -306,76 +307,99 @@ TEST(TrackerRun, RealTimeKeepsToTheWallClockAndChangesNothingElse) {
 // (10 bits: 86.8 us each, 8.6 ms for the hundred), more than the echo's
 // handler keeps up with: the receive FIFO overruns, as on the chip, and
 // only what it took comes back. Every wait is bounded.
-TEST(TrackerRun, ALineOnAHostTerminalTakesWhatTheHostTypesAtTheLinesRate) {
-  const std::string command = std::string(TRACKER_RUN_PATH) + " --image " + TYPEBACK_IMAGE_PATH +
-                              " --seconds 4 --realtime --uart 0=pty --timeline 2>&1";
-  std::FILE* runner = popen(command.c_str(), "r");
-  ASSERT_NE(runner, nullptr);
-  const int output = fileno(runner);
-  // Reads what the runner printed until text appears, for at most 10 s.
-  std::string printed;
-  const auto readUntil = [&](const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (printed.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-      pollfd ready{output, POLLIN, 0};
-      if (poll(&ready, 1, 100) > 0) {
-        char bytes[4096];
-        const ssize_t count = read(output, bytes, sizeof bytes);
-        if (count <= 0) {
-          return false;
+TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
+  // A terminal the runner makes, and a serial port the test gives it (a
+  // pseudo-terminal's far side, which takes speeds as a port does).
+  for (const bool port : {false, true}) {
+    SCOPED_TRACE(port ? "serial port" : "pty");
+    int ours = -1;
+    std::string given = "pty";
+    if (port) {
+      ours = posix_openpt(O_RDWR | O_NOCTTY);
+      ASSERT_GE(ours, 0);
+      ASSERT_EQ(grantpt(ours), 0);
+      ASSERT_EQ(unlockpt(ours), 0);
+      given = ptsname(ours);
+    }
+    const std::string command = std::string(TRACKER_RUN_PATH) + " --image " + TYPEBACK_IMAGE_PATH +
+                                " --seconds 4 --realtime --uart 0=" + given + " --timeline 2>&1";
+    std::FILE* runner = popen(command.c_str(), "r");
+    ASSERT_NE(runner, nullptr);
+    const int output = fileno(runner);
+    // Reads what the runner printed until text appears, for at most 10 s.
+    std::string printed;
+    const auto readUntil = [&](const std::string& text) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (printed.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{output, POLLIN, 0};
+        if (poll(&ready, 1, 100) > 0) {
+          char bytes[4096];
+          const ssize_t count = read(output, bytes, sizeof bytes);
+          if (count <= 0) {
+            return false;
+          }
+          printed.append(bytes, static_cast<size_t>(count));
         }
-        printed.append(bytes, static_cast<size_t>(count));
+      }
+      return printed.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(readUntil("\n")) << printed;
+    const std::string announced = "UART0 is on ";
+    ASSERT_EQ(printed.rfind(announced, 0), 0U) << printed;
+    const std::string path = printed.substr(announced.size(), printed.find('\n') - announced.size());
+    const int terminal = port ? ours : open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0) << path;
+    EXPECT_EQ(path, port ? given : path);
+    std::string echoed;
+    const auto echoedUntil = [&](size_t size) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      while (echoed.size() < size && std::chrono::steady_clock::now() < deadline) {
+        pollfd ready{terminal, POLLIN, 0};
+        if (poll(&ready, 1, 100) > 0) {
+          char bytes[256];
+          const ssize_t count = read(terminal, bytes, sizeof bytes);
+          echoed.append(bytes, static_cast<size_t>(std::max<ssize_t>(count, 0)));
+        }
+      }
+    };
+    echoedUntil(16);  // the prompt
+    EXPECT_EQ(echoed, "\x1B[2JEnter text: ");
+    ASSERT_EQ(write(terminal, "abc", 3), 3);
+    echoedUntil(19);
+    EXPECT_EQ(echoed.substr(16), "abc");
+    if (port) {
+      // The port runs at the firmware's 115 200 baud.
+      const int side = open(given.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+      termios settings{};
+      ASSERT_EQ(tcgetattr(side, &settings), 0);
+      EXPECT_EQ(cfgetospeed(&settings), static_cast<speed_t>(B115200));
+      close(side);
+    }
+    const std::string hundred(100, 'x');
+    ASSERT_EQ(write(terminal, hundred.data(), hundred.size()), 100);
+    echoedUntil(119);
+    EXPECT_TRUE(readUntil(" end\n")) << printed.substr(0, 300);
+    close(terminal);
+    pclose(runner);
+    // The hundred's arrivals in the receive FIFO, from the timeline.
+    std::vector<double> arrivals;
+    size_t taken = 0;
+    size_t overrun = 0;
+    std::istringstream lines(printed);
+    for (std::string line; std::getline(lines, line);) {
+      const bool took = line.find(" UART0 received 78 'x'") != std::string::npos;
+      const bool lost = line.find(" UART0 lost 78 'x' fifo-full") != std::string::npos;
+      if (took || lost) {
+        arrivals.push_back(std::stod(line));
+        taken += took;
+        overrun += lost;
       }
     }
-    return printed.find(text) != std::string::npos;
-  };
-  ASSERT_TRUE(readUntil("\n")) << printed;
-  const std::string announced = "UART0 is on ";
-  ASSERT_EQ(printed.rfind(announced, 0), 0U) << printed;
-  const std::string path = printed.substr(announced.size(), printed.find('\n') - announced.size());
-  const int terminal = open(path.c_str(), O_RDWR | O_NOCTTY);
-  ASSERT_GE(terminal, 0) << path;
-  std::string echoed;
-  const auto echoedUntil = [&](size_t size) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (echoed.size() < size && std::chrono::steady_clock::now() < deadline) {
-      pollfd ready{terminal, POLLIN, 0};
-      if (poll(&ready, 1, 100) > 0) {
-        char bytes[256];
-        const ssize_t count = read(terminal, bytes, sizeof bytes);
-        echoed.append(bytes, static_cast<size_t>(std::max<ssize_t>(count, 0)));
-      }
-    }
-  };
-  echoedUntil(16);  // the prompt
-  EXPECT_EQ(echoed, "\x1B[2JEnter text: ");
-  ASSERT_EQ(write(terminal, "abc", 3), 3);
-  echoedUntil(19);
-  EXPECT_EQ(echoed.substr(16), "abc");
-  const std::string hundred(100, 'x');
-  ASSERT_EQ(write(terminal, hundred.data(), hundred.size()), 100);
-  echoedUntil(119);
-  EXPECT_TRUE(readUntil(" end\n")) << printed.substr(0, 300);
-  close(terminal);
-  pclose(runner);
-  // The hundred's arrivals in the receive FIFO, from the timeline.
-  std::vector<double> arrivals;
-  size_t taken = 0;
-  size_t overrun = 0;
-  std::istringstream lines(printed);
-  for (std::string line; std::getline(lines, line);) {
-    const bool took = line.find(" UART0 received 78 'x'") != std::string::npos;
-    const bool lost = line.find(" UART0 lost 78 'x' fifo-full") != std::string::npos;
-    if (took || lost) {
-      arrivals.push_back(std::stod(line));
-      taken += took;
-      overrun += lost;
-    }
+    ASSERT_EQ(arrivals.size(), 100U);
+    EXPECT_GT(overrun, 0U);
+    EXPECT_EQ(echoed.substr(19), std::string(taken, 'x'));
+    EXPECT_NEAR(arrivals.back() - arrivals.front(), 99 * 10 / 115200.0, 20e-6);
   }
-  ASSERT_EQ(arrivals.size(), 100U);
-  EXPECT_GT(overrun, 0U);
-  EXPECT_EQ(echoed.substr(19), std::string(taken, 'x'));
-  EXPECT_NEAR(arrivals.back() - arrivals.front(), 99 * 10 / 115200.0, 20e-6);
 }
 
 TEST(ScenarioFile, TrackerRunRefusesABadFileAndRunsNothing) {
