@@ -1,6 +1,8 @@
 #include "sim/peers/host_line.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <unistd.h>
@@ -72,9 +74,33 @@ HostLine::HostLine(const std::string& port) : path_(port), port_(true) {
   tcsetattr(master_, TCSANOW, &raw);
 }
 
+HostLine::HostLine(uint16_t tcpPort) {
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  const int reuse = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(tcpPort);
+  socklen_t length = sizeof address;
+  if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      listen(listener_, 1) != 0 || getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    error_ = "TCP port " + std::to_string(tcpPort) + ": " + std::strerror(errno);
+    if (listener_ >= 0) {
+      close(listener_);
+      listener_ = -1;
+    }
+    return;
+  }
+  path_ = "tcp:127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
 HostLine::~HostLine() {
   if (slave_ >= 0) {
     close(slave_);
+  }
+  if (listener_ >= 0) {
+    close(listener_);
   }
   if (master_ >= 0) {
     close(master_);
@@ -82,7 +108,7 @@ HostLine::~HostLine() {
 }
 
 void HostLine::start(PeerLink& link) {
-  if (master_ >= 0) {
+  if (opened()) {
     link.wakeAfter(kPoll, 0);
   }
 }
@@ -92,7 +118,8 @@ void HostLine::heard(PeerLink& link, uint8_t byte) {
     return;
   }
   const char character = static_cast<char>(byte);
-  if (write(master_, &character, 1) != 1 && ++dropped_ == 1) {
+  const ssize_t written = listener_ >= 0 ? send(master_, &character, 1, MSG_NOSIGNAL) : write(master_, &character, 1);
+  if (written != 1 && ++dropped_ == 1) {
     link.record("host-line-full: the host does not read; the chip's bytes are dropped");
   }
 }
@@ -108,17 +135,41 @@ void HostLine::wake(PeerLink& link, uint64_t /*tag*/) {
     }
     link.record("host-line-speed " + std::to_string(speed_));
   }
-  char bytes[256];
-  const ssize_t count = read(master_, bytes, sizeof bytes);
-  if (count > 0) {
-    // Queued behind what is still going out: the line spaces them.
-    link.send(0, std::string(bytes, static_cast<size_t>(count)));
+  if (listener_ >= 0 && master_ < 0) {
+    master_ = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK);
+    if (master_ >= 0) {
+      link.record("host-line-client");
+    }
+  }
+  if (master_ >= 0) {
+    char bytes[256];
+    const ssize_t count = read(master_, bytes, sizeof bytes);
+    if (count > 0) {
+      // Queued behind what is still going out: the line spaces them.
+      link.send(0, std::string(bytes, static_cast<size_t>(count)));
+    } else if (count == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+      // The client left, or the port went away (an adapter unplugged).
+      link.record(listener_ >= 0 ? "host-line-client-left" : "host-line-closed");
+      if (listener_ < 0) {
+        std::fprintf(stderr, "%s closed: the line is silent from here on\n", path_.c_str());
+        return;
+      }
+      close(master_);
+      master_ = -1;
+    }
   }
   link.wakeAfter(kPoll, 0);
 }
 
 std::shared_ptr<HostLine> giveLineToHost(Bench& bench, unsigned uart, const std::string& port) {
-  auto terminal = port == "pty" ? std::make_shared<HostLine>() : std::make_shared<HostLine>(port);
+  std::shared_ptr<HostLine> terminal;
+  if (port == "pty") {
+    terminal = std::make_shared<HostLine>();
+  } else if (port.rfind("tcp:", 0) == 0) {
+    terminal = std::make_shared<HostLine>(static_cast<uint16_t>(std::stoul(port.substr(4))));
+  } else {
+    terminal = std::make_shared<HostLine>(port);
+  }
   if (!terminal->opened()) {
     std::fprintf(stderr, "UART%u: %s\n", uart, terminal->error().c_str());
     return nullptr;

@@ -7,10 +7,13 @@
 #include <poll.h>
 #include <termios.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -221,6 +224,9 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
       {"--scenario " + scenario + " --out " + (folder / "o").string() + " --outputs report.html,bogus",
        "--outputs: \"bogus\" is none of summary.json, console.txt, report.html, trace.json, timeline.txt, waveform.vcd"},
       {"--outputs report.html", "--outputs requires --scenario"},
+      {"--uart 8=pty", "--uart: N=pty, N=/dev/PORT or N=tcp:PORT, N a UART from 0 to 7"},
+      {"--uart 0=tcp:70000", "--uart: N=pty, N=/dev/PORT or N=tcp:PORT"},
+      {"--uart 0=/nonexistent/tty", "UART0: /nonexistent/tty: No such file or directory"},
       {"--vcd-step 7", "--vcd-step: 7 not in {1,10,100,1000,10000}"},
       {"--firmware ARM", "--firmware: host, arm, or the path of an ELF image: ARM is no ELF image"},
       {"--firmware arm --image " TRACKER_IMAGE_PATH, "excludes"},
@@ -241,7 +247,7 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
   const auto [helpStatus, help] = trackerRun("--help");
   EXPECT_EQ(helpStatus, 0);
   for (const char* text : {"--seconds", "=45", "--press", "--ring", "--radius", "=250", "--server", "--image", "--vcd",
-                           "--timeline", "--scenario", "--out", "--gdb", "--gdb-no-wait", "--firmware", "--outputs", "--vcd-step", "--realtime"}) {
+                           "--timeline", "--scenario", "--out", "--gdb", "--gdb-no-wait", "--firmware", "--outputs", "--vcd-step", "--realtime", "--uart"}) {
     EXPECT_NE(help.find(text), std::string::npos) << text << "\n" << help;
   }
   // A fractional press is kept as given: the button's interrupt at 1.5 s,
@@ -308,12 +314,15 @@ TEST(TrackerRun, RealTimeKeepsToTheWallClockAndChangesNothingElse) {
 // handler keeps up with: the receive FIFO overruns, as on the chip, and
 // only what it took comes back. Every wait is bounded.
 TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
-  // A terminal the runner makes, and a serial port the test gives it (a
-  // pseudo-terminal's far side, which takes speeds as a port does).
-  for (const bool port : {false, true}) {
-    SCOPED_TRACE(port ? "serial port" : "pty");
+  // A terminal the runner makes, a serial port the test gives it (a
+  // pseudo-terminal's far side, which takes speeds as a port does), and a
+  // socket the runner listens on.
+  for (const std::string mode : {"pty", "port", "tcp:0"}) {
+    SCOPED_TRACE(mode);
+    const bool port = mode == "port";
+    const bool socketLine = mode == "tcp:0";
     int ours = -1;
-    std::string given = "pty";
+    std::string given = mode;
     if (port) {
       ours = posix_openpt(O_RDWR | O_NOCTTY);
       ASSERT_GE(ours, 0);
@@ -347,12 +356,24 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
     const std::string announced = "UART0 is on ";
     ASSERT_EQ(printed.rfind(announced, 0), 0U) << printed;
     const std::string path = printed.substr(announced.size(), printed.find('\n') - announced.size());
-    const int terminal = port ? ours : open(path.c_str(), O_RDWR | O_NOCTTY);
+    int terminal = port ? ours : -1;
+    if (socketLine) {
+      const std::string shown = "tcp:127.0.0.1:";
+      ASSERT_EQ(path.rfind(shown, 0), 0U) << path;
+      terminal = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      address.sin_port = htons(static_cast<uint16_t>(std::stoul(path.substr(shown.size()))));
+      ASSERT_EQ(connect(terminal, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    } else if (!port) {
+      terminal = open(path.c_str(), O_RDWR | O_NOCTTY);
+    }
     ASSERT_GE(terminal, 0) << path;
     EXPECT_EQ(path, port ? given : path);
     std::string echoed;
-    const auto echoedUntil = [&](size_t size) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    const auto echoedUntil = [&](size_t size, int waitMs = 5000) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
       while (echoed.size() < size && std::chrono::steady_clock::now() < deadline) {
         pollfd ready{terminal, POLLIN, 0};
         if (poll(&ready, 1, 100) > 0) {
@@ -362,11 +383,22 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
         }
       }
     };
-    echoedUntil(16);  // the prompt
-    EXPECT_EQ(echoed, "\x1B[2JEnter text: ");
+    // The prompt, but for a socket: what went out before the client
+    // connected reached no one.
+    const std::string prompt = "\x1B[2JEnter text: ";
+    if (!socketLine) {
+      echoedUntil(prompt.size());
+      EXPECT_EQ(echoed, prompt);
+    } else {
+      while (poll(std::array<pollfd, 1>{{{terminal, POLLIN, 0}}}.data(), 1, 500) > 0) {
+        echoedUntil(echoed.size() + 1);  // the prompt's rest, if the client came in time for some
+      }
+      EXPECT_EQ(prompt.substr(prompt.size() - echoed.size()), echoed);
+    }
+    const size_t typed = echoed.size();
     ASSERT_EQ(write(terminal, "abc", 3), 3);
-    echoedUntil(19);
-    EXPECT_EQ(echoed.substr(16), "abc");
+    echoedUntil(typed + 3);
+    EXPECT_EQ(echoed.substr(typed), "abc");
     if (port) {
       // The port runs at the firmware's 115 200 baud.
       const int side = open(given.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -377,7 +409,7 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
     }
     const std::string hundred(100, 'x');
     ASSERT_EQ(write(terminal, hundred.data(), hundred.size()), 100);
-    echoedUntil(119);
+    echoedUntil(typed + 103, 1500);  // fewer come back: the FIFO overruns
     EXPECT_TRUE(readUntil(" end\n")) << printed.substr(0, 300);
     close(terminal);
     pclose(runner);
@@ -397,7 +429,7 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
     }
     ASSERT_EQ(arrivals.size(), 100U);
     EXPECT_GT(overrun, 0U);
-    EXPECT_EQ(echoed.substr(19), std::string(taken, 'x'));
+    EXPECT_EQ(echoed.substr(typed + 3), std::string(taken, 'x'));
     EXPECT_NEAR(arrivals.back() - arrivals.front(), 99 * 10 / 115200.0, 20e-6);
   }
 }
