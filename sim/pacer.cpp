@@ -21,15 +21,16 @@ void Pacer::start() { board_.schedule(0, this, 0, 0); }
 void Pacer::onEvent(uint32_t /*kind*/, uint64_t /*argument*/) {
   namespace chrono = std::chrono;
   using Clock = chrono::steady_clock;
+  // The wall time the run's virtual time so far should have taken.
+  const auto owed = chrono::duration_cast<Clock::duration>(
+      chrono::duration<double>(static_cast<double>(board_.now()) / 1e12 / factor_));
+  const auto now = Clock::now();
   if (!started_) {
     // From the first event on: loading an image comes before it.
-    started_ = Clock::now() - chrono::duration_cast<Clock::duration>(
-                                  chrono::duration<double>(static_cast<double>(board_.now()) / 1e12 / factor_));
-    lastWarning_ = *started_ - chrono::seconds(1);
+    started_ = now - owed;
+    lastWarning_ = now - chrono::seconds(1);
   }
-  const auto due = *started_ + chrono::duration_cast<Clock::duration>(
-                                  chrono::duration<double>(static_cast<double>(board_.now()) / 1e12 / factor_));
-  const auto now = Clock::now();
+  const auto due = *started_ + owed;
   if (now < due) {
     std::this_thread::sleep_until(due);
   } else if (now - due > kTolerance && now - lastWarning_ >= chrono::seconds(1)) {
