@@ -59,6 +59,8 @@ class PeerLink {
   virtual void recordInput(std::string text) { record(std::move(text)); }
   // The bit rate the firmware set on the chip's UART, 0 while none is set.
   [[nodiscard]] virtual uint32_t chipRate() const { return 0; }
+  // Ends the run now, as at its end time, with what it has recorded.
+  virtual void endRun() {}
 };
 
 // A behavioural model of a device at the far end of a UART line. Each run

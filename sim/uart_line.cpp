@@ -68,6 +68,7 @@ class Link final : public PeerLink {
   void record(std::string text) override { line_.record(std::move(text)); }
   void recordInput(std::string text) override { board_.inputRecord(std::move(text)); }
   uint32_t chipRate() const override { return line_.chipRate(); }
+  void endRun() override { board_.endNow(); }
 
  private:
   Board& board_;

@@ -151,7 +151,9 @@ void HostLine::wake(PeerLink& link, uint64_t /*tag*/) {
       // The client left, or the port went away (an adapter unplugged).
       link.record(listener_ >= 0 ? "host-line-client-left" : "host-line-closed");
       if (listener_ < 0) {
-        std::fprintf(stderr, "%s closed: the line is silent from here on\n", path_.c_str());
+        std::fprintf(stderr, "%s closed: the run ends here, at %.3f virtual s\n", path_.c_str(),
+                     static_cast<double>(link.now()) / 1e12);
+        link.endRun();
         return;
       }
       close(master_);

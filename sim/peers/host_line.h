@@ -18,6 +18,7 @@ class HostLine final : public UartDevice {
   HostLine();
   // Opens the serial port at path, raw, 8N1; its speed follows the rate
   // the firmware sets on the UART, changed when the firmware changes it.
+  // A port that goes away (an adapter unplugged) ends the run.
   explicit HostLine(const std::string& port);
   // Listens on the loopback's TCP port (0: one the system picks); one
   // client at a time, the next taken when it leaves.

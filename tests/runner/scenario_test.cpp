@@ -328,6 +328,7 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
       ASSERT_GE(ours, 0);
       ASSERT_EQ(grantpt(ours), 0);
       ASSERT_EQ(unlockpt(ours), 0);
+      fcntl(ours, F_SETFD, FD_CLOEXEC);  // the runner must not hold it open too
       given = ptsname(ours);
     }
     const std::string command = std::string(TRACKER_RUN_PATH) + " --image " + TYPEBACK_IMAGE_PATH +
@@ -410,8 +411,17 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
     const std::string hundred(100, 'x');
     ASSERT_EQ(write(terminal, hundred.data(), hundred.size()), 100);
     echoedUntil(typed + 103, 1500);  // fewer come back: the FIFO overruns
+    if (port) {
+      close(terminal);  // the port goes away: the run ends there
+      terminal = -1;
+    }
     EXPECT_TRUE(readUntil(" end\n")) << printed.substr(0, 300);
-    close(terminal);
+    const size_t endLine = printed.rfind('\n', printed.size() - 2) + 1;
+    EXPECT_EQ(std::stod(printed.substr(endLine)) < 3.9, port) << printed.substr(endLine);
+    EXPECT_EQ(printed.find(" closed: the run ends here, at ") != std::string::npos, port);
+    if (terminal >= 0) {
+      close(terminal);
+    }
     pclose(runner);
     // The hundred's arrivals in the receive FIFO, from the timeline.
     std::vector<double> arrivals;
