@@ -3,7 +3,7 @@
 //
 //   tracker_run [--seconds N] [--press S]... [--ring S]... [--radius M]
 //               [--server HOST:PORT] [--firmware host|arm|ELF | --image ELF]
-//               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline] [--realtime [FACTOR]] [--uart N=pty]...
+//               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline] [--realtime [FACTOR]] [--uart N=pty|/dev/PORT|tcp:PORT]...
 //   tracker_run --scenario FILE --out FOLDER [--outputs FILE,...] [--vcd-step NS] [--firmware host|arm|ELF] [--fault-handlers]
 //               [--gdb [HOST:]PORT]
 //   tracker_run --help
