@@ -125,8 +125,9 @@ void HostLine::heard(PeerLink& link, uint8_t byte) {
 }
 
 void HostLine::wake(PeerLink& link, uint64_t /*tag*/) {
-  if (port_ && link.chipRate() != 0 && link.chipRate() != speed_) {
-    speed_ = link.chipRate();
+  const uint32_t wanted = heldRate_ != 0 ? heldRate_ : link.chipRate();
+  if (port_ && wanted != 0 && wanted != speed_) {
+    speed_ = wanted;
     termios settings{};
     if (tcgetattr(master_, &settings) == 0) {
       cfsetispeed(&settings, nearestSpeed(speed_));
@@ -163,7 +164,10 @@ void HostLine::wake(PeerLink& link, uint64_t /*tag*/) {
   link.wakeAfter(kPoll, 0);
 }
 
-std::shared_ptr<HostLine> giveLineToHost(Bench& bench, unsigned uart, const std::string& port) {
+std::shared_ptr<HostLine> giveLineToHost(Bench& bench, unsigned uart, const std::string& given) {
+  const size_t at = given.find('@');
+  const std::string port = given.substr(0, at);
+  const uint32_t rate = at == std::string::npos ? 0 : static_cast<uint32_t>(std::stoul(given.substr(at + 1)));
   std::shared_ptr<HostLine> terminal;
   if (port == "pty") {
     terminal = std::make_shared<HostLine>();
@@ -177,7 +181,8 @@ std::shared_ptr<HostLine> giveLineToHost(Bench& bench, unsigned uart, const std:
     return nullptr;
   }
   bench.uart(uart) = UartPeer();
-  bench.uart(uart).device(terminal);
+  terminal->holdRate(rate);
+  bench.uart(uart).baud(rate).device(terminal);
   std::fprintf(stderr, "UART%u is on %s\n", uart, terminal->path().c_str());
   std::fflush(stderr);
   return terminal;

@@ -27,6 +27,9 @@ class HostLine final : public UartDevice {
   HostLine(const HostLine&) = delete;
   HostLine& operator=(const HostLine&) = delete;
 
+  // The host's side stays at this rate, not the firmware's (0: follows it).
+  void holdRate(uint32_t rate) { heldRate_ = rate; }
+
   [[nodiscard]] bool opened() const { return master_ >= 0 || listener_ >= 0; }
   [[nodiscard]] const std::string& path() const { return path_; }
   [[nodiscard]] const std::string& error() const { return error_; }
@@ -43,14 +46,17 @@ class HostLine final : public UartDevice {
   std::string error_;
   size_t dropped_ = 0;  // the chip's bytes the host did not take
   bool port_ = false;   // a serial port, whose speed is set
-  uint32_t speed_ = 0;  // the chip's rate it was last set to
+  uint32_t speed_ = 0;  // the rate it was last set to
+  uint32_t heldRate_ = 0;
 };
 
 // Gives the bench's UART line to a new terminal, in place of whatever peer
 // it had, at the rate the firmware sets; says on stderr where it is. Null
 // (and the reason on stderr) when no terminal can be had.
 // port: a serial port's path, "pty" for a new pseudo-terminal, or
-// "tcp:PORT" for a socket on the loopback.
+// "tcp:PORT" for a socket on the loopback; with "@RATE" after it the host's
+// side keeps that bit rate whatever the firmware sets (a device at the
+// wrong rate: the chip hears garbage and framing errors, as it would).
 std::shared_ptr<HostLine> giveLineToHost(Bench& bench, unsigned uart, const std::string& port = "pty");
 
 }  // namespace sim::peers

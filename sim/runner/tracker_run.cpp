@@ -251,18 +251,26 @@ int main(int argc, char** argv) {
                  "N=pty: UART N (0 to 7) on a pseudo-terminal of the host, its path printed at the start, for "
                  "screen, minicom or picocom; N=/dev/ttyUSB0: on that serial port (raw, 8N1, at the rate the "
                  "firmware sets); N=tcp:PORT: on a socket on the loopback (0: a port the system picks, printed). The bench's peer on that line (the modem on 4, the GPS on 2) is detached. Bytes "
-                 "from the host reach the chip at the line's rate. Best with --realtime")
+                 "from the host reach the chip at the line's rate; N=pty@9600 keeps the host's side at 9600 baud whatever the "
+                 "firmware sets (a device at the wrong rate). Best with --realtime")
       ->check(CLI::Validator(
           [](std::string& text) {
             const auto isPort = [](const std::string& digits) {
               return !digits.empty() && digits.size() <= 5 &&
                      digits.find_first_not_of("0123456789") == std::string::npos && std::stoul(digits) <= 65535;
             };
-            return text.size() >= 3 && text[0] >= '0' && text[0] <= '7' && text[1] == '=' &&
-                           (text.substr(2) == "pty" || text[2] == '/' ||
-                            (text.compare(2, 4, "tcp:") == 0 && isPort(text.substr(6))))
+            const size_t at = text.find('@');
+            const std::string line = text.substr(0, at);
+            const std::string rate = at == std::string::npos ? "1200" : text.substr(at + 1);
+            const bool rated = !rate.empty() && rate.size() <= 7 &&
+                               rate.find_first_not_of("0123456789") == std::string::npos &&
+                               std::stoul(rate) >= 300 && std::stoul(rate) <= 3000000;
+            return line.size() >= 3 && line[0] >= '0' && line[0] <= '7' && line[1] == '=' && rated &&
+                           (line.substr(2) == "pty" || line[2] == '/' ||
+                            (line.compare(2, 4, "tcp:") == 0 && isPort(line.substr(6))))
                        ? std::string()
-                       : "N=pty, N=/dev/PORT or N=tcp:PORT, N a UART from 0 to 7";
+                       : "N=pty, N=/dev/PORT or N=tcp:PORT, N a UART from 0 to 7, and @RATE (300 to 3000000 "
+                         "baud) to hold the host's side at a rate";
           },
           "N=pty"));
   bool faultHandlers = false;

@@ -226,6 +226,7 @@ TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
       {"--outputs report.html", "--outputs requires --scenario"},
       {"--uart 8=pty", "--uart: N=pty, N=/dev/PORT or N=tcp:PORT, N a UART from 0 to 7"},
       {"--uart 0=tcp:70000", "--uart: N=pty, N=/dev/PORT or N=tcp:PORT"},
+      {"--uart 0=pty@10", "and @RATE (300 to 3000000 baud)"},
       {"--uart 0=/nonexistent/tty", "UART0: /nonexistent/tty: No such file or directory"},
       {"--vcd-step 7", "--vcd-step: 7 not in {1,10,100,1000,10000}"},
       {"--firmware ARM", "--firmware: host, arm, or the path of an ELF image: ARM is no ELF image"},
@@ -307,6 +308,43 @@ TEST(TrackerRun, RealTimeKeepsToTheWallClockAndChangesNothingElse) {
   }
 }
 
+// tracker_run in the background, what it prints read as it comes, every
+// wait bounded.
+struct RunningRunner {
+  explicit RunningRunner(const std::string& command) : pipe(popen(command.c_str(), "r")) {}
+  ~RunningRunner() {
+    if (pipe != nullptr) {
+      pclose(pipe);
+    }
+  }
+  // Reads until text appears, for at most 10 s; false if it did not.
+  bool readUntil(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (pipe != nullptr && printed.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+      pollfd ready{fileno(pipe), POLLIN, 0};
+      if (poll(&ready, 1, 100) > 0) {
+        char bytes[4096];
+        const ssize_t count = read(fileno(pipe), bytes, sizeof bytes);
+        if (count <= 0) {
+          break;
+        }
+        printed.append(bytes, static_cast<size_t>(count));
+      }
+    }
+    return printed.find(text) != std::string::npos;
+  }
+  // The path its first line announces for UART0's host line.
+  std::string hostLine() {
+    const std::string announced = "UART0 is on ";
+    if (!readUntil("\n") || printed.rfind(announced, 0) != 0) {
+      return {};
+    }
+    return printed.substr(announced.size(), printed.find('\n') - announced.size());
+  }
+  std::FILE* pipe;
+  std::string printed;
+};
+
 // UART0 given to a pseudo-terminal, the serial echo image on the emulated
 // board in real time: what the host writes is echoed, and 100 bytes
 // written at once reach the chip a character time apart at 115 200 baud
@@ -333,30 +371,11 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
     }
     const std::string command = std::string(TRACKER_RUN_PATH) + " --image " + TYPEBACK_IMAGE_PATH +
                                 " --seconds 4 --realtime --uart 0=" + given + " --timeline 2>&1";
-    std::FILE* runner = popen(command.c_str(), "r");
-    ASSERT_NE(runner, nullptr);
-    const int output = fileno(runner);
-    // Reads what the runner printed until text appears, for at most 10 s.
-    std::string printed;
-    const auto readUntil = [&](const std::string& text) {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (printed.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
-        pollfd ready{output, POLLIN, 0};
-        if (poll(&ready, 1, 100) > 0) {
-          char bytes[4096];
-          const ssize_t count = read(output, bytes, sizeof bytes);
-          if (count <= 0) {
-            return false;
-          }
-          printed.append(bytes, static_cast<size_t>(count));
-        }
-      }
-      return printed.find(text) != std::string::npos;
-    };
-    ASSERT_TRUE(readUntil("\n")) << printed;
-    const std::string announced = "UART0 is on ";
-    ASSERT_EQ(printed.rfind(announced, 0), 0U) << printed;
-    const std::string path = printed.substr(announced.size(), printed.find('\n') - announced.size());
+    RunningRunner runner(command);
+    const std::string& printed = runner.printed;
+    const auto readUntil = [&](const std::string& text) { return runner.readUntil(text); };
+    const std::string path = runner.hostLine();
+    ASSERT_FALSE(path.empty()) << printed;
     int terminal = port ? ours : -1;
     if (socketLine) {
       const std::string shown = "tcp:127.0.0.1:";
@@ -422,7 +441,6 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
     if (terminal >= 0) {
       close(terminal);
     }
-    pclose(runner);
     // The hundred's arrivals in the receive FIFO, from the timeline.
     std::vector<double> arrivals;
     size_t taken = 0;
@@ -441,6 +459,37 @@ TEST(TrackerRun, ALineOnTheHostTakesWhatTheHostTypesAtTheLinesRate) {
     EXPECT_GT(overrun, 0U);
     EXPECT_EQ(echoed.substr(typed + 3), std::string(taken, 'x'));
     EXPECT_NEAR(arrivals.back() - arrivals.front(), 99 * 10 / 115200.0, 20e-6);
+  }
+}
+
+// What a flood or a device at the wrong rate does to the echo image: the
+// chip's receive FIFO overruns, or it hears framing errors; the run goes on
+// to its end either way.
+TEST(TrackerRun, AFloodOrADeviceAtTheWrongRateGetsWhatTheChipWouldDo) {
+  for (const std::string line : {"pty", "pty@9600"}) {
+    SCOPED_TRACE(line);
+    RunningRunner runner(std::string(TRACKER_RUN_PATH) + " --image " + TYPEBACK_IMAGE_PATH +
+                         " --seconds 2 --realtime 2 --uart 0=" + line + " --timeline 2>&1");
+    const std::string path = runner.hostLine();
+    const int terminal = open(path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0) << runner.printed;
+    const std::string flood(500, 'y');
+    ASSERT_EQ(write(terminal, flood.data(), flood.size()), 500);
+    EXPECT_TRUE(runner.readUntil("2.000000000000 end\n")) << runner.printed.substr(0, 300);
+    close(terminal);
+    size_t overrun = 0;
+    size_t framing = 0;
+    std::istringstream lines(runner.printed);
+    for (std::string text; std::getline(lines, text);) {
+      overrun += text.find(" UART0 lost 79 'y' fifo-full") != std::string::npos;
+      framing += text.find(" UART0 received") != std::string::npos && text.find(" framing-error") != std::string::npos;
+    }
+    if (line == "pty") {
+      EXPECT_GT(overrun, 400U);  // 500 at 115 200 baud, faster than the echo takes them
+      EXPECT_EQ(framing, 0U);
+    } else {
+      EXPECT_GT(framing, 100U);  // 9600-baud frames read at 115 200
+    }
   }
 }
 
