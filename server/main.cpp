@@ -4,6 +4,7 @@
 //   report_server --listen ADDRESS:PORT --data FOLDER --secret-file FILE
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -106,6 +107,8 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+  // The database and its journal hold the caretaker's data: the owner's only.
+  umask(077);
   try {
     server::Store store(options.data);
     server::Access access(secret);

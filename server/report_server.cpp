@@ -1,6 +1,7 @@
 #include "server/report_server.h"
 
 #include <chrono>
+#include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "server/page.h"
@@ -69,6 +70,23 @@ std::optional<double> decimalNumber(const std::string& text) {
   }
 }
 
+// A client's text for the log, one line of printable ASCII: a decoded path
+// may hold line feeds (forged log lines) or escape codes (for the terminal
+// that shows the log); each such byte is written %XX, as in a URL.
+std::string loggable(const std::string& text) {
+  std::string line;
+  for (const unsigned char byte : text) {
+    if (byte < 0x20 || byte >= 0x7F || byte == '%') {
+      char escaped[4];
+      std::snprintf(escaped, sizeof escaped, "%%%02X", byte);
+      line += escaped;
+    } else {
+      line += static_cast<char>(byte);
+    }
+  }
+  return line;
+}
+
 void seeOther(httplib::Response& response, const std::string& where) {
   response.status = 303;
   response.set_header("Location", where);
@@ -95,8 +113,8 @@ ReportServer::ReportServer(Store& store, Access& access, Clock clock)
 
 void ReportServer::logTo(std::function<void(const std::string&)> sink) {
   http_.set_logger([sink = std::move(sink)](const httplib::Request& request, const httplib::Response& response) {
-    sink(utcText(systemMilliseconds()) + " " + request.remote_addr + " " + request.method + " " + request.path + " " +
-         std::to_string(response.status));
+    sink(utcText(systemMilliseconds()) + " " + request.remote_addr + " " + loggable(request.method) + " " +
+         loggable(request.path) + " " + std::to_string(response.status));
   });
 }
 
@@ -199,8 +217,9 @@ void ReportServer::routes() {
       plain(response, 401, "the caretaker's secret is needed");
       return;
     }
+    // Checked as the number it is: 4294967297 must not become 1 on the way.
     const auto radius = wholeNumber(request.get_param_value("radius"));
-    if (!radius || !store_.setRadius(static_cast<int>(*radius))) {
+    if (!radius || *radius < 1 || *radius > 9999 || !store_.setRadius(static_cast<int>(*radius))) {
       plain(response, 400, "the radius is a whole number of metres from 1 to 9999");
       return;
     }

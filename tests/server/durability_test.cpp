@@ -121,12 +121,26 @@ TEST(ServerProcessTest, StopsCleanlyOnSigtermAndLogsEachRequest) {
   http.set_read_timeout(5);
   ASSERT_TRUE(http.Get("/getCircle"));
   ASSERT_TRUE(http.Post("/postData", "bad", "text/plain"));
+  // A path that decodes to a line feed and an escape code forges no log
+  // line and sends nothing raw to the terminal showing the log.
+  ASSERT_TRUE(http.Get("/x%0A2026-01-01 00:00:00 UTC 10.0.0.1 POST /postData 200%1B[2J"));
   const int status = server.stop(SIGTERM);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   const std::string log = server.rest();
   EXPECT_NE(log.find("127.0.0.1 GET /getCircle 200\n"), std::string::npos) << log;
   EXPECT_NE(log.find("127.0.0.1 POST /postData 400\n"), std::string::npos) << log;
   EXPECT_NE(log.find("report_server: stopped"), std::string::npos) << log;
+  EXPECT_NE(log.find(" GET /x%0A2026-01-01 00:00:00 UTC 10.0.0.1 POST /postData 200%1B[2J 404\n"), std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("\n2026-01-01 00:00:00 UTC 10.0.0.1"), std::string::npos) << log;
+  EXPECT_EQ(log.find('\x1B'), std::string::npos);
+  // The database is its owner's only.
+  for (const auto& file : std::filesystem::directory_iterator(folder.path() / "data")) {
+    EXPECT_EQ(std::filesystem::status(file).permissions() &
+                  (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+              std::filesystem::perms::none)
+        << file.path();
+  }
 }
 
 }  // namespace

@@ -121,6 +121,14 @@ TEST(Endpoints, TheRadiusRoundTrip) {
   EXPECT_EQ(client.Get("/getCircle")->body, "@9999$");
   ASSERT_TRUE(client.Put("/api/settings", server.bearer(), R"({"radius": 1})", "application/json"));
   EXPECT_EQ(client.Get("/getCircle")->body, "@1$");
+  // The page's form: a radius that would wrap to 1 as an int is refused.
+  for (const char* form : {"radius=4294967297", "radius=-4294967295", "radius=0", "radius=10000"}) {
+    const auto refused = client.Post("/settings", server.bearer(), form, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 400) << form;
+  }
+  ASSERT_EQ(client.Post("/settings", server.bearer(), "radius=300", "application/x-www-form-urlencoded")->status, 303);
+  EXPECT_EQ(client.Get("/getCircle")->body, "@300$");
 }
 
 // The centre the page draws the circle around: the caretaker's, or the
