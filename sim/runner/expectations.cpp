@@ -355,21 +355,13 @@ std::vector<ExpectationResult> checkExpectations(const Scenario& scenario, const
         }
         break;
       case Kind::Hold: {
-        Time entered = 0;
-        Time longest = 0;
-        size_t entries = 0;
-        for (const Record& record : run.timeline().records) {
-          if (record.kind == RecordKind::InterruptEnter && record.value == expect.vector) {
-            entered = record.time;
-            ++entries;
-          } else if (record.kind == RecordKind::InterruptExit && record.value == expect.vector) {
-            longest = std::max(longest, record.time - entered);
-          }
-        }
-        passed = longest <= expect.holdAtMost;
+        const std::map<unsigned, HandlerHold> holds = handlerHolds(run);
+        const auto found = holds.find(expect.vector);
+        const HandlerHold hold = found == holds.end() ? HandlerHold{} : found->second;
+        passed = hold.longest <= expect.holdAtMost;
         char words[64];
-        std::snprintf(words, sizeof words, "%.3f ms at the longest of %zu entries", static_cast<double>(longest) / 1e9,
-                      entries);
+        std::snprintf(words, sizeof words, "%.3f ms at the longest of %zu entries",
+                      static_cast<double>(hold.longest) / 1e9, hold.entries);
         measured = words;
         break;
       }

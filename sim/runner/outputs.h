@@ -1,6 +1,7 @@
 // The files a scenario's run writes, each drawn from the run's result.
 #pragma once
 
+#include <map>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
@@ -44,6 +45,14 @@ nlohmann::json runSummary(const Scenario& scenario, const ScenarioResult& result
 
 // console.txt: what the firmware printed on UART0, lines ended by LF.
 std::string consoleText(const Outcome& run);
+
+// How long each handler, by its vector, held the processor at the
+// longest, and how many of its runs ended within the run.
+struct HandlerHold {
+  Time longest = 0;
+  size_t entries = 0;
+};
+std::map<unsigned, HandlerHold> handlerHolds(const Outcome& run);
 
 // "1:53.405": minutes, seconds and milliseconds.
 std::string clockTime(Time time);

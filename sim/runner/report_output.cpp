@@ -54,6 +54,21 @@ const char* verdictWord(ExpectationResult::Verdict verdict) {
   return verdict == Verdict::Passed ? "passed" : verdict == Verdict::Failed ? "FAILED" : "not measured";
 }
 
+std::map<unsigned, HandlerHold> handlerHolds(const Outcome& run) {
+  std::map<unsigned, Time> entered;
+  std::map<unsigned, HandlerHold> holds;
+  for (const Record& record : run.timeline().records) {
+    if (record.kind == RecordKind::InterruptEnter) {
+      entered[record.value] = record.time;
+    } else if (record.kind == RecordKind::InterruptExit) {
+      HandlerHold& hold = holds[record.value];
+      hold.longest = std::max(hold.longest, record.time - entered[record.value]);
+      ++hold.entries;
+    }
+  }
+  return holds;
+}
+
 std::string reportHtml(const Scenario& scenario, const ScenarioResult& result, const peers::GpsReceiver& gps) {
   const Outcome& run = result.outcome;
   const peers::ModemLog& log = result.log;
@@ -136,24 +151,17 @@ std::string reportHtml(const Scenario& scenario, const ScenarioResult& result, c
          << (report.latitude ? std::to_string(*report.latitude) : "") << "</td><td>"
          << (report.longitude ? std::to_string(*report.longitude) : "") << "</td><td>" << report.pulse << "</td></tr>";
   }
-  // How long each handler held the processor at the longest, and the bytes
-  // each line lost.
-  std::map<unsigned, Time> entered;
-  std::map<unsigned, Time> longest;
+  // The bytes each line lost.
   std::map<unsigned, size_t> lost;
   for (const Record& record : run.timeline().records) {
-    if (record.kind == RecordKind::InterruptEnter) {
-      entered[record.value] = record.time;
-    } else if (record.kind == RecordKind::InterruptExit) {
-      longest[record.value] = std::max(longest[record.value], record.time - entered[record.value]);
-    } else if (record.kind == RecordKind::UartLost) {
+    if (record.kind == RecordKind::UartLost) {
       ++lost[record.unit];
     }
   }
   html << "</table><h2>Handlers</h2><table id=\"handlers\"><tr><th>Handler</th><th>Longest hold (ms)</th></tr>";
-  for (const auto& [vector, time] : longest) {
+  for (const auto& [vector, hold] : handlerHolds(run)) {
     char ms[32];
-    std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(time) / 1e9);
+    std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(hold.longest) / 1e9);
     html << "<tr><td>" << escapeHtml(handlerName(vector)) << "</td><td>" << ms << "</td></tr>";
   }
   html << "</table><h2>Bytes lost</h2><table id=\"lost\"><tr><th>Line</th><th>Bytes</th></tr>";
