@@ -4,6 +4,7 @@
 // bytes the firmware sends at 9600 baud; 0xFF is two seconds of quiet. An
 // input that starts with 0xFE talks to the field profile's modem (its seed
 // the next byte) instead of the lenient one.
+#include <algorithm>
 #include <cstdint>
 #include <queue>
 #include <regex>
@@ -88,11 +89,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   // Each command ends with one of the modem's final results, as its manual
-  // lists them. The record is "command <line> <result>", each escaped.
+  // lists them (an error in words after AT+CMEE=2). The record is
+  // "command <line> <result>", each escaped.
   // AT+CPOWD=1 ends with the module's last line instead; a busy line is
   // recorded apart.
   static const std::regex kFinal(
-      "OK|ERROR|> |DOWNLOAD|CONNECT|NO CARRIER|BUSY|NO ANSWER|NO DIALTONE|\\+CM[ES] ERROR: [0-9]+|NORMAL POWER DOWN|-");
+      "OK|ERROR|> |DOWNLOAD|CONNECT|NO CARRIER|BUSY|NO ANSWER|NO DIALTONE|\\+CM[ES] ERROR: ([0-9]+|[A-Za-z][ -~]*)|NORMAL POWER DOWN|-");
   for (const std::string& record : line.records()) {
     if (record.rfind("command ", 0) == 0 &&
         !std::regex_match(sim::peers::unescapeBytes(record.substr(record.rfind(' ') + 1)), kFinal)) {
@@ -106,12 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // so the probe goes on while any line of the input may still be waiting.
   // A module switched off by AT+CPOWD stays off: nothing to probe. The
   // field's first AT after a boot may only set the rate: two rounds at least.
-  if (!line.records().empty() && line.records().back() == "power-off") {
-    return 0;
-  }
+  // The power-down may still be under way when the input ends.
+  const auto switchedOff = [&line] {
+    return std::find(line.records().begin(), line.records().end(), "power-off") != line.records().end();
+  };
   bool answered = false;
   for (size_t round = 0; round <= size + 1 && !answered; ++round) {
     line.runQuiet(line.now() + sim::seconds(86400));
+    if (switchedOff()) {
+      return 0;
+    }
     const size_t before = line.records().size();
     // ESC ends an SMS text; in command mode it and the CR are an empty line.
     line.hear(0x1B);
