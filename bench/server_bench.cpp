@@ -14,6 +14,7 @@
 #include <httplib.h>
 
 #include "server/access.h"
+#include "server/http_daemon.h"
 #include "server/report_server.h"
 #include "server/store.h"
 
@@ -23,19 +24,16 @@ constexpr const char* kSecret = "benchmark secret";
 
 struct Served {
   explicit Served(const std::filesystem::path& folder)
-      : store(folder), access(kSecret), reports(store, access) {
-    port = reports.http().bind_to_any_port("127.0.0.1");
-    thread = std::thread([this] { reports.http().listen_after_bind(); });
-  }
-  ~Served() {
-    reports.http().stop();
-    thread.join();
+      : store(folder), access(kSecret), reports(store, access),
+        daemon([this](const server::HttpRequest& request) { return reports.answer(request); }) {
+    std::string error;
+    port = daemon.listen("127.0.0.1", 0, error).value_or(0);
   }
   server::Store store;
   server::Access access;
   server::ReportServer reports;
+  server::HttpDaemon daemon;
   int port = 0;
-  std::thread thread;
 };
 
 std::filesystem::path freshFolder() {

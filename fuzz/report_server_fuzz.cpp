@@ -3,8 +3,8 @@
 // stand in the input as SECRET and SESSION (the dictionary has both), so
 // the fuzzer reaches the pages behind them too.
 //
-// Whatever the request: the answer is a well-formed HTTP response; a report
-// is stored exactly when POST /postData is answered 200; without the secret
+// Whatever the requests: each answer is a well-formed HTTP response; a
+// report is stored for each POST /postData answered 200; without the secret
 // or the session nothing but the open routes answers 200 and the radius
 // does not change; the radius stays 1 to 9999 and /getCircle tells it.
 #include <unistd.h>
@@ -15,9 +15,12 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "fuzz/forked_board.h"
 #include "server/access.h"
+#include "server/http_daemon.h"
 #include "server/report_server.h"
 #include "server/store.h"
 
@@ -30,8 +33,9 @@ struct Server {
   std::unique_ptr<server::Store> store;
   std::unique_ptr<server::Access> access;
   std::unique_ptr<server::ReportServer> routes;
+  std::unique_ptr<server::HttpDaemon> http;
   std::string session;
-  std::string logged;  // the last request's log line
+  std::vector<std::tuple<std::string, std::string, bool>> logged;  // method, path, HEAD
 };
 
 Server* running = nullptr;
@@ -63,7 +67,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   running->access = std::make_unique<server::Access>(kSecret);
   running->routes = std::make_unique<server::ReportServer>(*running->store, *running->access, [] { return int64_t{0}; });
   running->session = running->access->openSession();
-  running->routes->logTo([](const std::string& line) { running->logged = line; });
+  running->http = std::make_unique<server::HttpDaemon>(
+      [](const server::HttpRequest& request) { return running->routes->answer(request); });
+  running->http->logTo([](const std::string&, const server::HttpRequest& request, int) {
+    running->logged.emplace_back(request.method, request.path, request.head);
+  });
   std::atexit([] { std::filesystem::remove_all(running->folder); });
   return 0;
 }
@@ -78,54 +86,62 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   running->logged.clear();
   const int64_t countBefore = running->store->count();
   const int radiusBefore = running->store->radius();
-  const std::string response = running->routes->handle(request);
+  const std::string response = running->http->exchange(request);
   const int64_t countAfter = running->store->count();
   const int radius = running->store->radius();
-
-  // A connection closed before its first line ends gets no answer.
-  if (response.empty() && request.find('\n') == std::string::npos) {
-    check(countAfter == countBefore && radius == radiusBefore, "an unanswered request changed the store", request);
-    return 0;
-  }
-  static const std::regex kStatusLine("^HTTP/1\\.1 ([1-5][0-9][0-9]) [^\r\n]*\r\n");
-  std::smatch status;
-  check(std::regex_search(response, status, kStatusLine), "no status line in: " + response.substr(0, 200), request);
-  const int code = std::stoi(status[1].str());
-  const size_t bodyAt = response.find("\r\n\r\n");
-  check(bodyAt != std::string::npos, "a response without the end of its headers", request);
-  const std::string body = response.substr(bodyAt + 4);
-  // The method and path as the router took them, from the server's log
-  // line: "<time> <address> <method> <path> <status>", no address here.
-  std::string method;
-  std::string path;
-  if (!running->logged.empty()) {
-    const size_t methodAt = running->logged.find("  ") + 2;
-    const size_t pathAt = running->logged.find(' ', methodAt) + 1;
-    method = running->logged.substr(methodAt, pathAt - 1 - methodAt);
-    path = running->logged.substr(pathAt, running->logged.rfind(' ') - pathAt);
-  }
-
-  static const std::regex kLength("\r\nContent-Length: ([0-9]+)\r\n", std::regex::icase);
-  std::smatch length;
-  // A HEAD answer tells the length of the GET's body, without it.
-  if (method != "HEAD" &&
-      std::regex_search(response.cbegin(), response.cbegin() + static_cast<long>(bodyAt) + 2, length, kLength)) {
-    check(std::stoul(length[1].str()) == body.size(), "Content-Length is not the body's size", request);
-  }
-
-  check(countAfter == countBefore || countAfter == countBefore + 1, "more than one report stored", request);
-  check((countAfter == countBefore + 1) == (code == 200 && method == "POST" && path == "/postData"),
-        "a report stored without its 200, or a 200 without the report (" + std::to_string(code) + ")", request);
   check(radius >= 1 && radius <= 9999, "the radius left its range: " + std::to_string(radius), request);
-  if (!authorised) {
-    const bool open = path == "/postData" || path == "/getCircle" || path == "/login";
-    check(code != 200 || open, "a caretaker's route answered 200 without the secret: " + path, request);
-    check(radius == radiusBefore, "the radius changed without the secret", request);
-    check(response.find("Set-Cookie: session=" + running->session) == std::string::npos,
-          "a session handed out without the secret", request);
+
+  // The input may hold several requests: each the routes answered is
+  // logged, and answered in that order; one the library refused itself
+  // ends the connection, so its answer comes last. A connection closed
+  // before its headers end may get no answer.
+  static const std::regex kStatusLine("^HTTP/1\\.1 ([1-5][0-9][0-9]) [^\r\n]*\r\n");
+  static const std::regex kLength("\r\nContent-Length: ([0-9]+)\r\n", std::regex::icase);
+  int64_t storedAnswers = 0;
+  size_t at = 0;
+  for (size_t index = 0; at < response.size(); ++index) {
+    const std::string rest = response.substr(at);
+    std::smatch status;
+    check(std::regex_search(rest, status, kStatusLine), "no status line in: " + rest.substr(0, 200), request);
+    const int code = std::stoi(status[1].str());
+    const size_t bodyAt = rest.find("\r\n\r\n");
+    check(bodyAt != std::string::npos, "a response without the end of its headers", request);
+    const std::string headers = rest.substr(0, bodyAt + 2);
+    const bool routed = index < running->logged.size();
+    if (!routed) {
+      // The library's own refusal, and the last. (Debian 12's library
+      // writes the header of some of these twice: its fault, not ours.)
+      check(code >= 400, "an answer the routes did not give: " + std::to_string(code), request);
+      break;
+    }
+    std::smatch length;
+    check(std::regex_search(headers, length, kLength), "a response without its Content-Length", request);
+    const auto& [method, path, head] = running->logged[index];
+    // A HEAD answer tells the length of the GET's body, without it.
+    const size_t bodySize = head ? 0 : std::stoul(length[1].str());
+    check(bodyAt + 4 + bodySize <= rest.size(), "Content-Length is past the body's end", request);
+    const std::string body = rest.substr(bodyAt + 4, bodySize);
+    at += bodyAt + 4 + bodySize;
+
+    storedAnswers += code == 200 && method == "POST" && path == "/postData" ? 1 : 0;
+    if (!authorised) {
+      const bool open = path == "/postData" || path == "/getCircle" || path == "/login" || path == "/page.css" ||
+                        path == "/page.js";
+      check(code != 200 || open, "a caretaker's route answered 200 without the secret: " + path, request);
+      check(headers.find("Set-Cookie: session=" + running->session) == std::string::npos,
+            "a session handed out without the secret", request);
+    }
+    if (code == 200 && path == "/getCircle" && method == "GET" && !head) {
+      check(body == "@" + std::to_string(running->store->radius()) + "$" || authorised, "the radius frame is " + body,
+            request);
+    }
   }
-  if (code == 200 && path == "/getCircle") {
-    check(method != "GET" || body == "@" + std::to_string(radius) + "$", "the radius frame is " + body, request);
+  check(countAfter - countBefore == storedAnswers,
+        "reports stored: " + std::to_string(countAfter - countBefore) + ", answered 200: " +
+            std::to_string(storedAnswers),
+        request);
+  if (!authorised) {
+    check(radius == radiusBefore, "the radius changed without the secret", request);
   }
   return 0;
 }

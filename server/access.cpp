@@ -1,5 +1,6 @@
 #include "server/access.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -8,7 +9,8 @@
 
 namespace server {
 
-Access::Access(std::string secret) : secret_(std::move(secret)) {
+Access::Access(std::string secret, Clock clock)
+    : secret_(std::move(secret)), clock_(clock ? std::move(clock) : Clock(std::chrono::steady_clock::now)) {
   if (secret_.empty()) {
     throw std::invalid_argument("the caretaker's secret is empty");
   }
@@ -30,7 +32,7 @@ bool Access::authorises(std::string_view authorizationHeader) const {
          isSecret(authorizationHeader.substr(kBearer.size()));
 }
 
-std::string Access::openSession() {
+std::string Access::randomToken() {
   // 256 bits from the kernel's random source.
   std::random_device random;
   std::string token;
@@ -39,10 +41,15 @@ std::string Access::openSession() {
     std::snprintf(hex, sizeof hex, "%08x", random());
     token += hex;
   }
+  return token;
+}
+
+std::string Access::openSession() {
+  const std::string token = randomToken();
   std::lock_guard lock(mutex_);
-  const auto now = std::chrono::steady_clock::now();
-  std::erase_if(sessions_, [now](const auto& session) { return session.second < now; });
-  sessions_[token] = now + kSessionLife;
+  const auto now = clock_();
+  std::erase_if(sessions_, [now](const auto& session) { return session.second.ends < now; });
+  sessions_[token] = Session{now + kSessionLife, randomToken()};
   return token;
 }
 
@@ -63,19 +70,69 @@ std::string Access::tokenFrom(std::string_view cookieHeader) {
 }
 
 bool Access::hasSession(std::string_view cookieHeader) {
+  return !formToken(cookieHeader).empty();
+}
+
+std::string Access::formToken(std::string_view cookieHeader) {
   const std::string token = tokenFrom(cookieHeader);
   if (token.empty()) {
-    return false;
+    return {};
   }
   std::lock_guard lock(mutex_);
   const auto found = sessions_.find(token);
-  return found != sessions_.end() && found->second >= std::chrono::steady_clock::now();
+  return found != sessions_.end() && found->second.ends >= clock_() ? found->second.formToken : std::string();
 }
 
 void Access::closeSession(std::string_view cookieHeader) {
   const std::string token = tokenFrom(cookieHeader);
   std::lock_guard lock(mutex_);
   sessions_.erase(token);
+}
+
+std::optional<std::chrono::seconds> Access::loginWait(const std::string& address) {
+  std::lock_guard lock(mutex_);
+  const auto found = failures_.find(address);
+  if (found == failures_.end()) {
+    return std::nullopt;
+  }
+  const auto now = clock_();
+  const Failures& failures = found->second;
+  if (now - failures.last >= kLockOut) {
+    failures_.erase(found);
+    return std::nullopt;
+  }
+  std::chrono::seconds wait{0};
+  if (failures.count >= kLockingFailures) {
+    wait = kLockOut;
+  } else if (failures.count > kFreeFailures) {
+    wait = std::chrono::seconds(1 << (failures.count - kFreeFailures - 1));
+  }
+  const auto free = failures.last + wait;
+  if (now >= free) {
+    return std::nullopt;
+  }
+  return std::chrono::ceil<std::chrono::seconds>(free - now);
+}
+
+void Access::loginFailed(const std::string& address) {
+  std::lock_guard lock(mutex_);
+  const auto now = clock_();
+  if (failures_.size() >= kRememberedAddresses && !failures_.contains(address)) {
+    std::erase_if(failures_, [now](const auto& entry) { return now - entry.second.last >= kLockOut; });
+    if (failures_.size() >= kRememberedAddresses) {
+      failures_.erase(std::min_element(failures_.begin(), failures_.end(), [](const auto& a, const auto& b) {
+        return a.second.last < b.second.last;
+      }));
+    }
+  }
+  Failures& failures = failures_[address];
+  ++failures.count;
+  failures.last = now;
+}
+
+void Access::loginSucceeded(const std::string& address) {
+  std::lock_guard lock(mutex_);
+  failures_.erase(address);
 }
 
 }  // namespace server

@@ -20,14 +20,31 @@ std::string number(double value, int decimals) {
   return text;
 }
 
-const char* kStyle = R"(<style>
-body { font-family: sans-serif; margin: 1.5em; color: #222; }
+const char* kStyleLink = "<link rel=\"stylesheet\" href=\"/page.css\">";
+
+const char* kStyle = R"(body { font-family: sans-serif; margin: 1.5em; color: #222; }
 section { margin-bottom: 1.2em; }
 table { border-collapse: collapse; }
 td, th { border: 1px solid #bbb; padding: 0.2em 0.6em; text-align: right; }
 svg { border: 1px solid #bbb; background: #fafaf5; }
 .muted { color: #777; }
-</style>)";
+)";
+
+// New reports, through the same JSON the other tools read, reload the page.
+const char* kScript = R"(const reports = document.getElementById('reports');
+if (reports) {
+  const since = reports.dataset.since;
+  setInterval(async () => {
+    const answer = await fetch('/api/reports?since=' + since);
+    if (answer.ok && (await answer.json()).reports.length > 0) location.reload();
+  }, 10000);
+}
+)";
+
+// Every form of a session carries its token.
+std::string tokenField(const std::string& token) {
+  return "<input type=\"hidden\" name=\"csrf\" value=\"" + escapeHtml(token) + "\">";
+}
 
 // The longest 1, 2 or 5 times a power of ten that fits.
 double niceLength(double most) {
@@ -66,10 +83,17 @@ std::string utcText(int64_t milliseconds) {
   return text;
 }
 
-std::string loginPage(bool failed) {
-  return std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>Tracker: sign in</title>") + kStyle +
-         "</head><body><h1>Tracker</h1>" +
-         (failed ? "<p id=\"login-failed\">That is not the caretaker's secret.</p>" : "") +
+std::string pageStyle() { return kStyle; }
+std::string pageScript() { return kScript; }
+
+std::string loginPage(bool failed, long long waitSeconds) {
+  const std::string refusal =
+      waitSeconds > 0 ? "<p id=\"login-failed\">Too many wrong secrets from here: try again in " +
+                            std::to_string(waitSeconds) + " s.</p>"
+      : failed ? "<p id=\"login-failed\">That is not the caretaker's secret.</p>"
+               : "";
+  return std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>Tracker: sign in</title>") +
+         kStyleLink + "</head><body><h1>Tracker</h1>" + refusal +
          "<form id=\"login\" method=\"post\" action=\"/login\"><label>Caretaker's secret "
          "<input id=\"secret\" name=\"secret\" type=\"password\" autocomplete=\"current-password\"></label> "
          "<button id=\"sign-in\" type=\"submit\">Sign in</button></form></body></html>";
@@ -151,7 +175,7 @@ std::string wearerPage(const PageData& data) {
   const auto timeText = [&](int64_t milliseconds) {
     return data.benchClock ? benchText(milliseconds) : utcText(milliseconds);
   };
-  std::string page = std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>Tracker</title>") + kStyle +
+  std::string page = std::string("<!doctype html><html><head><meta charset=\"utf-8\"><title>Tracker</title>") + kStyleLink +
                      "</head><body><h1>Tracker</h1><section id=\"latest\">";
   if (data.latest) {
     const StoredReport& last = *data.latest;
@@ -173,32 +197,30 @@ std::string wearerPage(const PageData& data) {
                       : std::string("<p id=\"centre-shown\" class=\"muted\">The circle is drawn around the first "
                                     "position shown. The tracker's own centre is its first fix after it starts (or the "
                                     "one it was built with); set it here to draw that one.</p>");
-  page += "<form id=\"centre-form\" method=\"post\" action=\"/centre\"><label>Centre latitude <input "
+  page += "<form id=\"centre-form\" method=\"post\" action=\"/centre\">" + tokenField(data.formToken) + "<label>Centre latitude <input "
           "id=\"centre-latitude\" name=\"latitude\" inputmode=\"decimal\" value=\"" +
           (data.centre ? number(data.centre->first, 6) : std::string()) +
           "\"></label> <label>longitude <input id=\"centre-longitude\" name=\"longitude\" inputmode=\"decimal\" "
           "value=\"" + (data.centre ? number(data.centre->second, 6) : std::string()) +
           "\"></label> <button id=\"set-centre\" type=\"submit\">Set centre</button> (both empty: the first "
           "position)</form></section>";
-  page += "<section><form id=\"radius-form\" method=\"post\" action=\"/settings\"><label>Geofence radius (m) "
+  page += "<section><form id=\"radius-form\" method=\"post\" action=\"/settings\">" + tokenField(data.formToken) +
+          "<label>Geofence radius (m) "
           "<input id=\"radius\" name=\"radius\" type=\"number\" min=\"1\" max=\"9999\" value=\"" +
           std::to_string(data.radius) + "\"></label> <button id=\"set-radius\" type=\"submit\">Set radius</button>"
           "</form></section>";
   page += "<section><h2>Reports</h2><p class=\"muted\">" + std::to_string(data.total) +
           " in all; the latest " + std::to_string(data.recent.size()) + " shown.</p>"
-          "<table id=\"reports\"><tr><th>Received</th><th>Latitude</th><th>Longitude</th><th>Pulse</th><th>From</th></tr>";
+          "<table id=\"reports\" data-since=\"" + std::to_string(data.latest ? data.latest->receivedMs : 0) +
+          "\"><tr><th>Received</th><th>Latitude</th><th>Longitude</th><th>Pulse</th><th>From</th></tr>";
   for (auto report = data.recent.rbegin(); report != data.recent.rend(); ++report) {
     page += "<tr><td>" + timeText(report->receivedMs) + "</td><td>" +
             (report->latitude ? number(*report->latitude, 6) : "") + "</td><td>" +
             (report->longitude ? number(*report->longitude, 6) : "") + "</td><td>" + std::to_string(report->pulse) +
             "</td><td>" + escapeHtml(report->sender) + "</td></tr>";
   }
-  const int64_t newest = data.latest ? data.latest->receivedMs : 0;
-  page += "</table></section><form method=\"post\" action=\"/logout\"><button>Sign out</button></form>";
-  // New reports, through the same JSON the other tools read, reload the page.
-  page += "<script>const since = " + std::to_string(newest) +
-          ";\nsetInterval(async () => {\n  const answer = await fetch('/api/reports?since=' + since);\n"
-          "  if (answer.ok && (await answer.json()).reports.length > 0) location.reload();\n}, 10000);\n</script>";
+  page += "</table></section><form method=\"post\" action=\"/logout\">" + tokenField(data.formToken) +
+          "<button>Sign out</button></form><script src=\"/page.js\"></script>";
   return page + "</body></html>";
 }
 

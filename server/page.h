@@ -11,7 +11,12 @@
 
 namespace server {
 
-[[nodiscard]] std::string loginPage(bool failed);
+// After a wrong secret; with the seconds to wait when attempts are slowed.
+[[nodiscard]] std::string loginPage(bool failed, long long waitSeconds = 0);
+// What the pages load: their style sheet and the script that polls for
+// new reports (nothing inline, so the policy can forbid inline code).
+[[nodiscard]] std::string pageStyle();
+[[nodiscard]] std::string pageScript();
 
 struct PageData {
   std::optional<StoredReport> latest;
@@ -20,6 +25,7 @@ struct PageData {
   int64_t total;
   bool benchClock = false;  // times are a bench run's virtual time
   std::optional<std::pair<double, double>> centre;  // the caretaker's, for drawing the circle
+  std::string formToken;  // the session's, in every form
 };
 [[nodiscard]] std::string wearerPage(const PageData& data);
 

@@ -14,7 +14,7 @@ class Statement {
  public:
   Statement(sqlite3* database, const char* sql) {
     if (sqlite3_prepare_v2(database, sql, -1, &statement_, nullptr) != SQLITE_OK) {
-      throw std::runtime_error(std::string("sqlite: ") + sqlite3_errmsg(database));
+      throw StorageFault(std::string("sqlite: ") + sqlite3_errmsg(database));
     }
   }
   ~Statement() { sqlite3_finalize(statement_); }
@@ -25,6 +25,16 @@ class Statement {
  private:
   sqlite3_stmt* statement_ = nullptr;
 };
+
+// A read's next row (SQLITE_ROW) or its end (SQLITE_DONE); anything else is
+// a fault, never an empty answer.
+int stepRead(const Statement& statement, sqlite3* database) {
+  const int result = sqlite3_step(statement.get());
+  if (result != SQLITE_ROW && result != SQLITE_DONE) {
+    throw StorageFault(std::string("sqlite: ") + sqlite3_errmsg(database));
+  }
+  return result;
+}
 
 std::optional<double> columnReal(sqlite3_stmt* statement, int column) {
   if (sqlite3_column_type(statement, column) == SQLITE_NULL) {
@@ -157,12 +167,14 @@ void Store::writeLoop() {
 std::vector<StoredReport> Store::reportsSince(int64_t receivedMs, size_t limit) const {
   std::lock_guard lock(databaseMutex_);
   Statement select(database_,
+                   // In the time index's order, so a poll for what is new
+                   // reads that much of the index and stops.
                    "SELECT * FROM (SELECT id, received_ms, sender, latitude, longitude, pulse FROM reports "
-                   "WHERE received_ms > ? ORDER BY id DESC LIMIT ?) ORDER BY id");
+                   "WHERE received_ms > ? ORDER BY received_ms DESC, id DESC LIMIT ?) ORDER BY received_ms, id");
   sqlite3_bind_int64(select.get(), 1, receivedMs);
   sqlite3_bind_int64(select.get(), 2, static_cast<int64_t>(limit));
   std::vector<StoredReport> reports;
-  while (sqlite3_step(select.get()) == SQLITE_ROW) {
+  while (stepRead(select, database_) == SQLITE_ROW) {
     reports.push_back(readReport(select.get()));
   }
   return reports;
@@ -179,13 +191,13 @@ std::optional<StoredReport> Store::latest() const {
 int64_t Store::count() const {
   std::lock_guard lock(databaseMutex_);
   Statement select(database_, "SELECT count(*) FROM reports");
-  return sqlite3_step(select.get()) == SQLITE_ROW ? sqlite3_column_int64(select.get(), 0) : 0;
+  return stepRead(select, database_) == SQLITE_ROW ? sqlite3_column_int64(select.get(), 0) : 0;
 }
 
 int Store::radius() const {
   std::lock_guard lock(databaseMutex_);
   Statement select(database_, "SELECT value FROM settings WHERE name = 'radius'");
-  return sqlite3_step(select.get()) == SQLITE_ROW ? sqlite3_column_int(select.get(), 0) : kDefaultRadius;
+  return stepRead(select, database_) == SQLITE_ROW ? sqlite3_column_int(select.get(), 0) : kDefaultRadius;
 }
 
 // Kept in the settings as whole microdegrees.
@@ -194,7 +206,7 @@ std::optional<std::pair<double, double>> Store::centre() const {
   Statement select(database_,
                    "SELECT (SELECT value FROM settings WHERE name = 'centre_latitude_e6'), "
                    "(SELECT value FROM settings WHERE name = 'centre_longitude_e6')");
-  if (sqlite3_step(select.get()) != SQLITE_ROW || sqlite3_column_type(select.get(), 0) == SQLITE_NULL ||
+  if (stepRead(select, database_) != SQLITE_ROW || sqlite3_column_type(select.get(), 0) == SQLITE_NULL ||
       sqlite3_column_type(select.get(), 1) == SQLITE_NULL) {
     return std::nullopt;
   }
@@ -225,7 +237,7 @@ bool Store::setCentre(std::optional<std::pair<double, double>> centre) {
 bool Store::benchClock() const {
   std::lock_guard lock(databaseMutex_);
   Statement select(database_, "SELECT value FROM settings WHERE name = 'bench_clock'");
-  return sqlite3_step(select.get()) == SQLITE_ROW && sqlite3_column_int(select.get(), 0) == 1;
+  return stepRead(select, database_) == SQLITE_ROW && sqlite3_column_int(select.get(), 0) == 1;
 }
 
 bool Store::setBenchClock() {

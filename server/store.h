@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +19,12 @@
 struct sqlite3;
 
 namespace server {
+
+// The database could not answer (a read or write failed, not "nothing").
+class StorageFault : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 struct StoredReport {
   int64_t id;
@@ -39,6 +46,7 @@ class Store {
   // Returns once the report is durable; false if the database refused it.
   bool append(const Report& report, int64_t receivedMs, const std::string& sender);
 
+  // Reads throw StorageFault when the database fails.
   // Reports received after a time, oldest first, at most limit of them
   // (the newest, when there are more).
   [[nodiscard]] std::vector<StoredReport> reportsSince(int64_t receivedMs, size_t limit) const;
@@ -47,7 +55,7 @@ class Store {
 
   // The geofence radius in metres, 1 to 9999 (250 in a new database).
   [[nodiscard]] int radius() const;
-  bool setRadius(int metres);
+  bool setRadius(int metres);  // false: out of range or not stored
 
   // Where the page draws the circle (latitude, longitude), if the caretaker
   // set it; nullopt clears it.

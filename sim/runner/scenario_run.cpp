@@ -14,8 +14,11 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include <httplib.h>
+
 #include "server/access.h"
 #include "server/page.h"
+#include "server/http_daemon.h"
 #include "server/report_server.h"
 #include "server/store.h"
 #include "sim/peers/gps_receiver.h"
@@ -148,13 +151,17 @@ class ServerProcess {
       store.setBenchClock();
       server::Access access(kSecret);
       server::ReportServer reports(store, access);
-      const int port = reports.http().bind_to_any_port("127.0.0.1");
-      if (write(channel[1], &port, sizeof port) != sizeof port) {
+      server::HttpDaemon daemon([&reports](const server::HttpRequest& request) { return reports.answer(request); });
+      std::string error;
+      const int port = daemon.listen("127.0.0.1", 0, error).value_or(0);
+      if (write(channel[1], &port, sizeof port) != sizeof port || port == 0) {
         _exit(1);
       }
       close(channel[1]);
-      reports.http().listen_after_bind();
-      _exit(0);
+      // Until the run kills it.
+      for (;;) {
+        pause();
+      }
     }
     close(channel[1]);
     if (pid_ < 0 || read(channel[0], &port_, sizeof port_) != sizeof port_) {

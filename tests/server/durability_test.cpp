@@ -30,7 +30,7 @@ std::string record(int client, int sequence) {
 TEST(Durability, EveryAcknowledgedReportSurvivesAKill) {
   TemporaryFolder folder;
   const auto secret = folder.path() / "secret";
-  std::ofstream(secret) << kSecret << "\n";
+  writePrivateFile(secret, std::string(kSecret) + "\n");
   const auto data = folder.path() / "data";
 
   constexpr int kClients = 8;
@@ -115,7 +115,7 @@ TEST(Durability, EveryAcknowledgedReportSurvivesAKill) {
 TEST(ServerProcessTest, StopsCleanlyOnSigtermAndLogsEachRequest) {
   TemporaryFolder folder;
   const auto secret = folder.path() / "secret";
-  std::ofstream(secret) << kSecret << "\n";
+  writePrivateFile(secret, std::string(kSecret) + "\n");
   ServerProcess server(folder.path() / "data", secret);
   httplib::Client http("127.0.0.1", server.port());
   http.set_read_timeout(5);

@@ -1,6 +1,8 @@
 // The report server's endpoints through a real HTTP client on the loopback.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/server/server_fixture.h"
@@ -203,14 +205,25 @@ TEST(Endpoints, ABrowserSignsInAndSetsTheRadiusWithItsSession) {
   EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
   EXPECT_NE(cookie.find("SameSite=Strict"), std::string::npos);
   const httplib::Headers session = {{"Cookie", cookie.substr(0, cookie.find(';'))}};
-  EXPECT_EQ(client.Get("/", session)->status, 200);
-  const auto set = client.Post("/settings", session, "radius=777", "application/x-www-form-urlencoded");
+  const auto page = client.Get("/", session);
+  ASSERT_EQ(page->status, 200);
+  // Each of the page's forms carries the session's token, and a post needs it.
+  const std::regex tokenField("name=\"csrf\" value=\"([0-9a-f]{64})\"");
+  std::smatch token;
+  ASSERT_TRUE(std::regex_search(page->body, token, tokenField)) << page->body;
+  const std::string csrf = "&csrf=" + token[1].str();
+  EXPECT_EQ(client.Post("/settings", session, "radius=777", "application/x-www-form-urlencoded")->status, 403);
+  EXPECT_EQ(client.Post("/settings", session, "radius=777&csrf=" + std::string(64, '0'),
+                        "application/x-www-form-urlencoded")->status, 403);
+  EXPECT_EQ(client.Get("/getCircle")->body, "@250$");
+  const auto set = client.Post("/settings", session, "radius=777" + csrf, "application/x-www-form-urlencoded");
   ASSERT_TRUE(set);
   EXPECT_EQ(set->status, 303);
   EXPECT_EQ(client.Get("/getCircle")->body, "@777$");
-  EXPECT_EQ(client.Post("/settings", session, "radius=77777", "application/x-www-form-urlencoded")->status, 400);
+  EXPECT_EQ(client.Post("/settings", session, "radius=77777" + csrf, "application/x-www-form-urlencoded")->status,
+            400);
   // Signed out, the session is gone.
-  EXPECT_EQ(client.Post("/logout", session, "", "application/x-www-form-urlencoded")->status, 303);
+  EXPECT_EQ(client.Post("/logout", session, csrf.substr(1), "application/x-www-form-urlencoded")->status, 303);
   EXPECT_EQ(client.Get("/", session)->status, 303);
 }
 

@@ -7,11 +7,12 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
+#include <stdexcept>
 
 #include <httplib.h>
 
 #include "server/access.h"
+#include "server/http_daemon.h"
 #include "server/report_server.h"
 #include "server/store.h"
 
@@ -35,19 +36,21 @@ class TemporaryFolder {
 
 class RunningServer {
  public:
-  RunningServer() : store_(std::make_unique<server::Store>(folder_.path() / "data")), access_(kSecret),
-                    server_(*store_, access_) {
-    port_ = server_.http().bind_to_any_port("127.0.0.1");
-    // The socket listens from the bind on: clients may connect at once.
-    thread_ = std::thread([this] { server_.http().listen_after_bind(); });
-  }
-  ~RunningServer() {
-    server_.http().stop();
-    thread_.join();
+  explicit RunningServer(server::HttpLimits limits = {}, server::Access::Clock clock = {})
+      : store_(std::make_unique<server::Store>(folder_.path() / "data")), access_(kSecret, std::move(clock)),
+        server_(*store_, access_),
+        daemon_([this](const server::HttpRequest& request) { return server_.answer(request); }, limits) {
+    std::string error;
+    port_ = daemon_.listen("127.0.0.1", 0, error).value_or(0);
+    if (port_ == 0) {
+      throw std::runtime_error(error);
+    }
   }
 
   int port() const { return port_; }
   server::Store& store() { return *store_; }
+  server::ReportServer& routes() { return server_; }
+  server::HttpDaemon& daemon() { return daemon_; }
   // A client whose waits are bounded.
   httplib::Client client() const {
     httplib::Client client("127.0.0.1", port_);
@@ -65,8 +68,8 @@ class RunningServer {
   std::unique_ptr<server::Store> store_;
   server::Access access_;
   server::ReportServer server_;
+  server::HttpDaemon daemon_;
   int port_ = 0;
-  std::thread thread_;
 };
 
 }  // namespace server_test

@@ -12,12 +12,29 @@
 #include <fstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace server_test {
 
+// A file of secrets as the server wants it: the owner's only.
+inline void writePrivateFile(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path) << text;
+  std::filesystem::permissions(path, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 class ServerProcess {
  public:
-  ServerProcess(const std::filesystem::path& data, const std::filesystem::path& secretFile) {
+  ServerProcess(const std::filesystem::path& data, const std::filesystem::path& secretFile,
+                std::vector<std::string> more = {}) {
+    std::vector<std::string> arguments = {"report_server", "--listen",      "127.0.0.1:0",
+                                          "--data",        data.string(),   "--secret-file",
+                                          secretFile.string()};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+      argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
     int output[2];
     if (pipe(output) != 0) {
       throw std::runtime_error("pipe");
@@ -27,13 +44,13 @@ class ServerProcess {
       dup2(output[1], STDOUT_FILENO);
       close(output[0]);
       close(output[1]);
-      execl(REPORT_SERVER_PATH, "report_server", "--listen", "127.0.0.1:0", "--data", data.c_str(), "--secret-file",
-            secretFile.c_str(), static_cast<char*>(nullptr));
+      execv(REPORT_SERVER_PATH, argv.data());
       _exit(127);
     }
     close(output[1]);
     output_ = output[0];
-    // "report_server: listening on http://127.0.0.1:PORT, ...", within 10 s.
+    // "report_server: listening on http://127.0.0.1:PORT[ (trackers),
+    // https://127.0.0.1:PORT (caretaker)], ...", within 10 s.
     const std::string line = readLine(std::chrono::seconds(10));
     const size_t colon = line.find(':', line.find("127.0.0.1"));
     if (colon == std::string::npos) {
@@ -41,6 +58,8 @@ class ServerProcess {
       throw std::runtime_error("the server did not start: " + line);
     }
     port_ = std::stoi(line.substr(colon + 1));
+    const size_t second = line.find("127.0.0.1", colon);
+    caretakerPort_ = second == std::string::npos ? port_ : std::stoi(line.substr(line.find(':', second) + 1));
   }
   ~ServerProcess() {
     stop(SIGKILL);
@@ -48,6 +67,7 @@ class ServerProcess {
   }
 
   int port() const { return port_; }
+  int caretakerPort() const { return caretakerPort_; }
 
   // Sends the signal and waits for the end, at most 10 s; the exit status.
   int stop(int signal) {
@@ -102,6 +122,7 @@ class ServerProcess {
   pid_t pid_ = -1;
   int output_ = -1;
   int port_ = 0;
+  int caretakerPort_ = 0;
   int status_ = 0;
 };
 
