@@ -64,7 +64,13 @@ HttpResponse refusal(int status, const std::string& text) {
 struct HttpDaemon::Exchange {
   HttpRequest request;
   bool refused = false;  // answered before its body, which is not kept
+  size_t discarded = 0;  // of a body past the limit, answered at its end
 };
+
+// Past the body limit, this much more is read and dropped so that the
+// client can be told why; past that the connection is cut. (The library
+// cannot answer in the middle of an upload.)
+constexpr size_t kDiscardedAtMost = 64 * 1024;
 
 HttpDaemon::HttpDaemon(HttpHandler handler, HttpLimits limits)
     : handler_(std::move(handler)), limits_(limits) {}
@@ -230,8 +236,8 @@ MHD_Result HttpDaemon::answer(void* self, MHD_Connection* connection, const char
       refused = refusal(MHD_HTTP_BAD_REQUEST, "a length and a transfer encoding: which one?");
     } else if (!length.empty() && (length.size() > 9 || length.find_first_not_of("0123456789") != std::string::npos ||
                                    std::stoul(length) > daemon.limits_.bodyBytes)) {
-      refused = refusal(MHD_HTTP_CONTENT_TOO_LARGE, "a body is at most " + std::to_string(daemon.limits_.bodyBytes) +
-                                                        " bytes");
+      refused = refusal(MHD_HTTP_CONTENT_TOO_LARGE,
+                        "a body is at most " + std::to_string(daemon.limits_.bodyBytes) + " bytes");
     }
     if (refused) {
       exchange->refused = true;
@@ -243,21 +249,18 @@ MHD_Result HttpDaemon::answer(void* self, MHD_Connection* connection, const char
     return MHD_YES;
   }
 
+  const std::string tooLarge = "a body is at most " + std::to_string(daemon.limits_.bodyBytes) + " bytes";
   if (*uploadSize > 0) {
+    // A chunked body past the limit: the rest is not kept.
+    if (exchange->discarded > 0 ||
+        exchange->request.body.size() + *uploadSize > daemon.limits_.bodyBytes) {
+      exchange->discarded += *uploadSize;
+      exchange->request.body.clear();
+      exchange->request.body.shrink_to_fit();
+      *uploadSize = 0;
+      return exchange->discarded > kDiscardedAtMost ? MHD_NO : MHD_YES;
+    }
     if (!exchange->refused) {
-      if (exchange->request.body.size() + *uploadSize > daemon.limits_.bodyBytes) {
-        // A chunked body past the limit: answered now, the rest not kept.
-        exchange->refused = true;
-        exchange->request.body.clear();
-        exchange->request.body.shrink_to_fit();
-        const HttpResponse tooLarge = refusal(
-            MHD_HTTP_CONTENT_TOO_LARGE, "a body is at most " + std::to_string(daemon.limits_.bodyBytes) + " bytes");
-        if (daemon.log_) {
-          daemon.log_(exchange->request.remoteAddress, exchange->request, tooLarge.status);
-        }
-        *uploadSize = 0;
-        return daemon.reply(connection, tooLarge, true);
-      }
       exchange->request.body.append(upload, *uploadSize);
     }
     *uploadSize = 0;
@@ -265,6 +268,13 @@ MHD_Result HttpDaemon::answer(void* self, MHD_Connection* connection, const char
   }
   if (exchange->refused) {
     return MHD_YES;
+  }
+  if (exchange->discarded > 0) {
+    exchange->refused = true;
+    if (daemon.log_) {
+      daemon.log_(exchange->request.remoteAddress, exchange->request, MHD_HTTP_CONTENT_TOO_LARGE);
+    }
+    return daemon.reply(connection, refusal(MHD_HTTP_CONTENT_TOO_LARGE, tooLarge), true);
   }
 
   HttpRequest& request = exchange->request;

@@ -18,7 +18,7 @@ LogWriter::~LogWriter() {
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
-    giveUpAt_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    giveUpAt_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
   }
   ready_.notify_all();
   thread_.join();

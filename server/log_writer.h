@@ -14,8 +14,8 @@ namespace server {
 
 class LogWriter {
  public:
-  explicit LogWriter(int fd, size_t waitingLines = 4096);
-  ~LogWriter();  // writes what it can within a second, then gives up
+  explicit LogWriter(int fd, size_t waitingLines = 1024);
+  ~LogWriter();  // writes what it can within a quarter second, then gives up
   LogWriter(const LogWriter&) = delete;
   LogWriter& operator=(const LogWriter&) = delete;
 

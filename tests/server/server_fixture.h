@@ -50,6 +50,7 @@ class RunningServer {
   int port() const { return port_; }
   server::Store& store() { return *store_; }
   server::ReportServer& routes() { return server_; }
+  const std::filesystem::path& folder() const { return folder_.path(); }
   server::HttpDaemon& daemon() { return daemon_; }
   // A client whose waits are bounded.
   httplib::Client client() const {

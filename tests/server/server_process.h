@@ -68,6 +68,7 @@ class ServerProcess {
 
   int port() const { return port_; }
   int caretakerPort() const { return caretakerPort_; }
+  pid_t pid() const { return pid_; }
 
   // Sends the signal and waits for the end, at most 10 s; the exit status.
   int stop(int signal) {
@@ -86,6 +87,23 @@ class ServerProcess {
     waitpid(pid_, &status_, 0);
     pid_ = 0;
     return status_;
+  }
+
+  // What the server prints in that time, while it runs.
+  std::string readFor(std::chrono::milliseconds limit) {
+    std::string text;
+    char buffer[4096];
+    for (const auto end = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < end;) {
+      pollfd ready{output_, POLLIN, 0};
+      if (poll(&ready, 1, 10) > 0) {
+        const ssize_t got = read(output_, buffer, sizeof buffer);
+        if (got <= 0) {
+          break;
+        }
+        text.append(buffer, static_cast<size_t>(got));
+      }
+    }
+    return text;
   }
 
   // What the server printed after its first line, once it has ended.
