@@ -19,6 +19,11 @@ static_assert(kSmsSendCommand.size() == 29, "the send command line is 28 charact
 inline constexpr auto kPostUrl =
     concatenate("AT+HTTPPARA=\"URL\",\"http://", settings::kReportServer, ":5000/postData\"\r\n");
 inline constexpr auto kApnCommand = concatenate("AT+SAPBR=3,1,\"APN\",\"", settings::kApn, "\"\r\n");
+// With a key built in, both HTTP scripts send it (the modem adds the line
+// to the request's headers).
+inline constexpr auto kServerKeyCommand =
+    concatenate("AT+HTTPPARA=\"USERDATA\",\"X-Tracker-Key: ", settings::kServerKey, "\"\r\n");
+inline constexpr bool kSendsServerKey = sizeof(settings::kServerKey) > 1;
 inline constexpr auto kGetUrl =
     concatenate("AT+HTTPPARA=\"URL\",\"http://", settings::kReportServer, ":5000/getCircle\"\r\n");
 

@@ -138,6 +138,10 @@ Sent openHttp(OnPress onPress = OnPress::Finish) {
   if (sent == Sent::Answered && sendLine(msj6, kAnswerWait, onPress) != Sent::GaveWay) {
     sent = sendLines({msj7}, kAnswerWait, onPress);
   }
+  if (kSendsServerKey && sent == Sent::Answered) {
+    auto key = kServerKeyCommand;
+    sent = sendLines({key.data()}, kAnswerWait, onPress);
+  }
   if (sent == Sent::Refused || sent == Sent::Unanswered) {
     sendUartString(UART0_BASE, "bearer not open\n");
   }

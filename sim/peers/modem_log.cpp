@@ -69,7 +69,7 @@ ModemLog ModemLog::from(const Outcome& run, unsigned uart) {
       }
     } else if (kind == "http" && fields.size() == 7) {
       log.http.push_back({time,
-                          {fields[1], unescapeBytes(fields[2]), unescapeBytes(fields[3]), unescapeBytes(fields[4])},
+                          {fields[1], unescapeBytes(fields[2]), unescapeBytes(fields[3]), unescapeBytes(fields[4]), ""},
                           {std::stoi(fields[5]), unescapeBytes(fields[6])}});
     }
   }

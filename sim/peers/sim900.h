@@ -101,6 +101,7 @@ struct HttpRequest {
   std::string url;     // as set with AT+HTTPPARA="URL"
   std::string contentType;
   std::string body;
+  std::string userData;  // AT+HTTPPARA="USERDATA": header lines the modem adds
 };
 struct HttpResponse {
   int status = 0;  // 601 when the server cannot be reached

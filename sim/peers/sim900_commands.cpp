@@ -568,6 +568,7 @@ bool Sim900::State::http(PeerLink& link, const std::string& name, const std::str
     httpStarted = true;
     url.clear();
     contentType = "text/plain";
+    userData.clear();
     response.reset();
     return true;
   }
@@ -596,6 +597,8 @@ bool Sim900::State::http(PeerLink& link, const std::string& name, const std::str
       url = arguments[1];
     } else if (arguments[0] == "CONTENT") {
       contentType = arguments[1];
+    } else if (arguments[0] == "USERDATA") {
+      userData = arguments[1];
     }
     return true;
   }

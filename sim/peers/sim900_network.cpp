@@ -200,6 +200,24 @@ HttpResponse Sim900::State::request(const HttpRequest& made, Time at) const {
   if (serverBenchClock) {
     headers.emplace(server::kBenchTimeHeader, std::to_string(at / milliseconds(1)));
   }
+  // "Name: value", lines apart at "\r\n" (the manual's escape) or CR LF.
+  std::string lines = made.userData;
+  for (size_t escaped; (escaped = lines.find("\\r\\n")) != std::string::npos;) {
+    lines.replace(escaped, 4, "\n");
+  }
+  for (size_t from = 0; from < lines.size();) {
+    const size_t end = std::min(lines.find('\n', from), lines.size());
+    std::string line = lines.substr(from, end - from);
+    from = end + 1;
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && colon > 0) {
+      const size_t value = line.find_first_not_of(' ', colon + 1);
+      headers.emplace(line.substr(0, colon), value == std::string::npos ? "" : line.substr(value));
+    }
+  }
   const httplib::Result result = made.method == "POST"  ? client.Post(path, headers, made.body, made.contentType.c_str())
                                  : made.method == "HEAD" ? client.Head(path, headers)
                                                          : client.Get(path, headers);
@@ -211,7 +229,7 @@ HttpResponse Sim900::State::request(const HttpRequest& made, Time at) const {
 
 void Sim900::State::completeAction(PeerLink& link) {
   static const char* kMethods[] = {"GET", "POST", "HEAD"};
-  const HttpRequest made{kMethods[actionMethod], url, contentType, actionMethod == 1 ? httpBody : ""};
+  const HttpRequest made{kMethods[actionMethod], url, contentType, actionMethod == 1 ? httpBody : "", userData};
   const Time now = link.now();
   const bool carried = bearerOpen && (settings.strict ? attached(now) : !faulty(Fault::NoNetwork, now)) &&
                        !faulty(Fault::ServerUnreachable, now);

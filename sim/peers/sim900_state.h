@@ -87,6 +87,7 @@ struct Sim900::State {
   bool httpStarted = false;
   std::string url;
   std::string contentType;
+  std::string userData;
   std::string httpBody;
   size_t httpDataLeft = 0;
   uint64_t httpDataGeneration = 0;

@@ -293,7 +293,7 @@ Scenario Reader::read() const {
 
   if (const toml::node* server = root_.get("server")) {
     const toml::table& section = table(*server, "server");
-    only(section, "server", {"kind", "radius"});
+    only(section, "server", {"kind", "radius", "tracker_key"});
     if (const toml::node* kind = section.get("kind")) {
       scenario.server = text(*kind, "server.kind");
       if (scenario.server != "real" && scenario.server != "bench" && scenario.server != "none") {
@@ -302,6 +302,12 @@ Scenario Reader::read() const {
     }
     if (const toml::node* radius = section.get("radius")) {
       scenario.radius = static_cast<int>(whole(*radius, "server.radius", 1, 9999));
+    }
+    if (const toml::node* key = section.get("tracker_key")) {
+      scenario.trackerKey = text(*key, "server.tracker_key");
+      if (scenario.server != "real") {
+        fail(key, "server.tracker_key", "a key is asked by the real server: kind = \"real\"");
+      }
     }
   }
   if (const toml::node* expect = root_.get("expect")) {

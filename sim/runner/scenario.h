@@ -56,6 +56,8 @@ struct Scenario {
   // "bench": a handler that answers the radius; "none": nothing answers.
   std::string server = "bench";
   int radius = 250;
+  // The real server asks this key of the trackers (empty: none).
+  std::string trackerKey;
 
   // What the run must show, checked after it.
   std::vector<Expectation> expectations;

@@ -138,7 +138,7 @@ class WorldInputs final : public UartDevice {
 // server's threads half-way in their locks.
 class ServerProcess {
  public:
-  ServerProcess(const std::filesystem::path& folder, int radius) {
+  ServerProcess(const std::filesystem::path& folder, int radius, const std::string& trackerKey) {
     int channel[2];
     if (pipe(channel) != 0) {
       throw std::runtime_error("pipe failed");
@@ -151,6 +151,9 @@ class ServerProcess {
       store.setBenchClock();
       server::Access access(kSecret);
       server::ReportServer reports(store, access);
+      if (!trackerKey.empty()) {
+        reports.requireTrackerKey(trackerKey);
+      }
       server::HttpDaemon daemon([&reports](const server::HttpRequest& request) { return reports.answer(request); });
       std::string error;
       const int port = daemon.listen("127.0.0.1", 0, error).value_or(0);
@@ -271,7 +274,7 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
   if (scenario.server == "real") {
     // Each run starts with an empty store, not the last run's reports.
     std::filesystem::remove_all(folder / "server-data");
-    server = std::make_unique<ServerProcess>(folder / "server-data", scenario.radius);
+    server = std::make_unique<ServerProcess>(folder / "server-data", scenario.radius, scenario.trackerKey);
     modem.httpServer("127.0.0.1", server->port(), true);
   } else if (scenario.server == "bench") {
     const int radius = scenario.radius;

@@ -20,6 +20,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <tuple>
 
 #include "sim/runner/scenario.h"
 #include "sim/runner/scenario_run.h"
@@ -816,6 +817,35 @@ matches = 'nothing like this'
     EXPECT_EQ(failed, arm ? 7U : 6U);
     EXPECT_NE(report.find("<tr class=\"passed\"><td>passed</td><td>" + at(0) + "no fault: none</td></tr>"),
               std::string::npos);
+  }
+  std::filesystem::remove_all(folder);
+}
+
+// The ARM image built with a server key gets its report stored by a server
+// that asks the key; the image built without it is refused.
+TEST(TrackerRun, AServerThatAsksTheTrackersKeyStoresOnlyAKeyedImagesReports) {
+  ASSERT_TRUE(std::filesystem::exists(KEYED_TRACKER_IMAGE_PATH)) << "scripts/test.sh builds it";
+  const std::filesystem::path folder = temporaryFolder();
+  const std::string world = R"(
+[wearer]
+walk = [[41.015137, 28.979530]]
+first_fix = 5
+[modem]
+registration = [5, 10]
+[server]
+kind = "real"
+tracker_key = "the bench's tracker key"
+)";
+  for (const auto& [image, status, stored] :
+       {std::tuple{std::string(KEYED_TRACKER_IMAGE_PATH), 200, "at_least = 1"},
+        std::tuple{std::string(TRACKER_IMAGE_PATH), 403, "count = 0"}}) {
+    SCOPED_TRACE(image);
+    std::ofstream(folder / "keyed.toml") << "[run]\nseconds = 320\nfirmware = \"" << image << "\"\n"
+                                         << world << "[[expect]]\nkind = \"http\"\npath = \"/postData\"\nstatus = "
+                                         << status << "\n[[expect]]\nkind = \"stored_reports\"\n" << stored << "\n";
+    const auto [exit, output] = trackerRun("--scenario " + (folder / "keyed.toml").string() + " --out " +
+                                           (folder / "out").string() + " --outputs summary.json");
+    EXPECT_EQ(exit, 0) << output;
   }
   std::filesystem::remove_all(folder);
 }

@@ -130,10 +130,10 @@ TEST(Sim900, TextsFromThePhoneStoredOrStraightToTheLine) {
 }
 
 TEST(Sim900, HttpOverTheBearerToAHandler) {
-  std::vector<peers::HttpRequest> seen;
   Sim900 modem(Sim900Settings::lenient());
+  // The POST's answer is the header lines the modem was given to add.
   modem.echo(false).http([](const peers::HttpRequest& request) {
-    return peers::HttpResponse{200, request.method == "GET" ? "@250$" : "stored"};
+    return peers::HttpResponse{200, request.method == "GET" ? "@250$" : request.userData};
   });
   const auto run = talk(modem,
                         {{0, "AT+HTTPACTION=0\r"},  // no service yet
@@ -143,6 +143,7 @@ TEST(Sim900, HttpOverTheBearerToAHandler) {
                          {seconds(6), "AT+HTTPINIT\r\n"},
                          {seconds(7), "AT+HTTPINIT\r\n"},
                          {seconds(8), "AT+HTTPPARA=\"URL\",\"http://203.0.113.10:5000/postData\"\r\n"},
+                         {seconds(8) + milliseconds(500), "AT+HTTPPARA=\"USERDATA\",\"X-Tracker-Key: k\"\r\n"},
                          {seconds(9), "AT+HTTPDATA=24,10000\r\n"},
                          {seconds(10), "41.015137,28.979530,72\r\n"},
                          {seconds(11), "AT+HTTPACTION=1\r\n"},
@@ -162,9 +163,10 @@ TEST(Sim900, HttpOverTheBearerToAHandler) {
             "\r\nOK\r\n"
             "\r\nERROR\r\n"
             "\r\nOK\r\n"
+            "\r\nOK\r\n"
             "\r\nDOWNLOAD\r\n\r\nOK\r\n"
-            "\r\nOK\r\n\r\n+HTTPACTION:1,200,6\r\n"
-            "\r\n+HTTPREAD:6\r\nstored\r\nOK\r\n"
+            "\r\nOK\r\n\r\n+HTTPACTION:1,200,16\r\n"
+            "\r\n+HTTPREAD:16\r\nX-Tracker-Key: k\r\nOK\r\n"
             "\r\nOK\r\n"
             "\r\nOK\r\n"
             "\r\nOK\r\n"
