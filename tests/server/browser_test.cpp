@@ -139,6 +139,9 @@ class Browser {
     session("POST", "/element/" + element + "/value", {{"text", text}});
   }
   void click(const std::string& css) { session("POST", "/element/" + find(css) + "/click"); }
+  // Into the frame an element is, and back out.
+  void frame(const std::string& css) { session("POST", "/frame", {{"id", {{kElement, find(css)}}}}); }
+  void parentFrame() { session("POST", "/frame/parent"); }
   // Elements matching, once the page has them: up to 5 s.
   size_t await(const std::string& css) {
     size_t found = 0;
@@ -233,6 +236,49 @@ TEST(CaretakerPage, InARealBrowser) {
   ASSERT_EQ(browser.await("#track"), 1U);
   EXPECT_EQ(browser.url(), base + "/");
   EXPECT_EQ(browser.awaitAttribute("#radius", "value", "321"), "321");
+
+  // Another origin on the same host (another port: the same site, so the
+  // session cookie goes with its requests) tries to set a radius that
+  // silences the geofence: by a no-cors fetch, a form, a text/plain form;
+  // and frames the page.
+  const std::string target = base + "/settings";
+  const std::string evilPage =
+      "<!doctype html><html><body>"
+      "<form id=\"form\" method=\"post\" action=\"" + target + "\"><input name=\"radius\" value=\"9999\">"
+      "<button id=\"send-form\">go</button></form>"
+      "<form id=\"plain\" method=\"post\" enctype=\"text/plain\" action=\"" + target + "\">"
+      "<input name=\"radius\" value=\"9999\"><button id=\"send-plain\">go</button></form>"
+      "<iframe id=\"framed\" src=\"" + base + "/\" width=\"800\" height=\"600\"></iframe>"
+      "<script>fetch('" + target + "', {method: 'POST', mode: 'no-cors', credentials: 'include', headers: "
+      "{'Content-Type': 'application/x-www-form-urlencoded'}, body: 'radius=9999'});</script></body></html>";
+  server::HttpDaemon evil([&evilPage](const server::HttpRequest&) {
+    return server::HttpResponse{200, "text/html", evilPage, {}};
+  });
+  std::string error;
+  const auto evilPort = evil.listen("127.0.0.1", 0, error);
+  ASSERT_TRUE(evilPort) << error;
+  const std::string evilBase = "http://127.0.0.1:" + std::to_string(*evilPort);
+  const auto radiusHeld = [&] {
+    const auto reply = client.Get("/getCircle");
+    return reply ? reply->body : "";
+  };
+  browser.open(evilBase + "/");
+  ASSERT_EQ(browser.await("#framed"), 1U);
+  usleep(500000);  // the fetch's time to go out and be answered
+  EXPECT_EQ(radiusHeld(), "@321$");
+  // The frame holds the browser's refusal, not the page.
+  browser.frame("#framed");
+  EXPECT_EQ(browser.count("#track"), 0U);
+  browser.parentFrame();
+  for (const char* button : {"#send-form", "#send-plain"}) {
+    browser.open(evilBase + "/");
+    browser.click(button);
+    usleep(300000);
+    EXPECT_EQ(radiusHeld(), "@321$") << button;
+  }
+  // The caretaker's own page still works in the same session.
+  browser.open(base + "/");
+  ASSERT_EQ(browser.await("#track"), 1U);
 }
 
 }  // namespace
