@@ -10,7 +10,9 @@ namespace server {
 
 LogWriter::LogWriter(int fd, size_t waitingLines) : fd_(fd), waitingLines_(waitingLines) {
   // Written with poll, so a stop is never held by a write that cannot go.
-  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  // (The flags are the open file's, shared with a terminal: put back after.)
+  flags_ = fcntl(fd_, F_GETFL);
+  fcntl(fd_, F_SETFL, flags_ | O_NONBLOCK);
   thread_ = std::thread([this] { run(); });
 }
 
@@ -22,6 +24,7 @@ LogWriter::~LogWriter() {
   }
   ready_.notify_all();
   thread_.join();
+  fcntl(fd_, F_SETFL, flags_);
 }
 
 void LogWriter::write(std::string line) {

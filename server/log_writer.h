@@ -27,6 +27,7 @@ class LogWriter {
   bool writeAll(const std::string& text);
 
   int fd_;
+  int flags_ = 0;
   size_t waitingLines_;
   std::mutex mutex_;
   std::condition_variable ready_;
