@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake g++ make python3 pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           gcc-arm-none-eabi libnewlib-arm-none-eabi libstdc++-arm-none-eabi-newlib
           binutils-arm-none-eabi
-          libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libelf-dev libtomlplusplus-dev libcli11-dev libssl-dev libmicrohttpd-dev curl
+          libcpp-httplib-dev libsqlite3-dev nlohmann-json3-dev libelf-dev libtomlplusplus-dev libcli11-dev libssl-dev libmicrohttpd-dev curl tmux
           chromium chromium-driver sigrok-cli clang libclang-rt-dev gdb-multiarch)
 
 missing=()

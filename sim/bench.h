@@ -61,6 +61,8 @@ class PeerLink {
   [[nodiscard]] virtual uint32_t chipRate() const { return 0; }
   // Ends the run now, as at its end time, with what it has recorded.
   virtual void endRun() {}
+  // Pin changes from now on, beside the bench's (times from the run's start).
+  virtual void drive(std::vector<PinChange> changes) { (void)changes; }
 };
 
 // A behavioural model of a device at the far end of a UART line. Each run

@@ -69,6 +69,7 @@ class Link final : public PeerLink {
   void recordInput(std::string text) override { board_.inputRecord(std::move(text)); }
   uint32_t chipRate() const override { return line_.chipRate(); }
   void endRun() override { board_.endNow(); }
+  void drive(std::vector<PinChange> changes) override { board_.drive(std::move(changes)); }
 
  private:
   Board& board_;

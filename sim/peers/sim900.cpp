@@ -83,7 +83,7 @@ Sim900& Sim900::echo(bool on) {
   return *this;
 }
 
-void Sim900::attach(Bench& bench, unsigned uart) const {
+std::shared_ptr<Sim900> Sim900::attach(Bench& bench, unsigned uart) const {
   // A copy per bench: runs of other benches keep their own settings.
   auto model = std::make_shared<Sim900>(*this);
   model->state_ = std::make_shared<State>(*state_);
@@ -91,6 +91,31 @@ void Sim900::attach(Bench& bench, unsigned uart) const {
   if (state_->settings.powerKey) {
     line.watch(*state_->settings.powerKey);
   }
+  return model;
+}
+
+Sim900& Sim900::takesRequests() {
+  state_->takesRequests = true;
+  return *this;
+}
+
+void Sim900::callFromCaretaker() const { ++state_->requestedCalls; }
+
+void Sim900::textFromCaretaker(std::string body) const { state_->requestedTexts.push_back(std::move(body)); }
+
+std::string Sim900::callState() const {
+  using Call = State::Call;
+  if (!state_->powered) {
+    return "off";
+  }
+  switch (state_->call) {
+    case Call::Idle: return "idle";
+    case Call::Dialling: return "dialling";
+    case Call::Alerting: return "ringing out";
+    case Call::Incoming: return "ringing in";
+    case Call::Active: return "talking";
+  }
+  return "idle";
 }
 
 void Sim900::start(PeerLink& link) { state_->start(link); }

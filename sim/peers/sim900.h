@@ -182,8 +182,18 @@ class Sim900 final : public UartDevice {
   // Echo at power-up; on by default, as the modem has it.
   Sim900& echo(bool on);
 
-  // Puts the model on the bench's line (UART4 by default), at 9600 baud.
-  void attach(Bench& bench, unsigned uart = 4) const;
+  // Puts the model on the bench's line (UART4 by default), at 9600 baud;
+  // the model that runs there.
+  std::shared_ptr<Sim900> attach(Bench& bench, unsigned uart = 4) const;
+
+  // While a run goes on, from another device of its bench: the caretaker
+  // calls the module now (ringing until answered, 60 s at most), or texts it.
+  // A model that takes these looks for them every 20 ms of the run.
+  Sim900& takesRequests();
+  void callFromCaretaker() const;
+  void textFromCaretaker(std::string body) const;
+  // "off", "idle", "dialling", "ringing out", "ringing in" or "talking".
+  [[nodiscard]] std::string callState() const;
 
   void start(PeerLink& link) override;
   void heard(PeerLink& link, uint8_t byte) override;

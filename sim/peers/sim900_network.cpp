@@ -180,6 +180,19 @@ void Sim900::State::textArrives(PeerLink& link, const CaretakerPhone::Text& text
   link.record("sms-lost store-full");
 }
 
+void Sim900::State::takeRequests(PeerLink& link) {
+  for (; requestedCalls > 0; --requestedCalls) {
+    phone.calls.push_back({link.now(), seconds(60), std::nullopt});
+    ring(link, phone.calls.back());
+  }
+  for (std::string& body : requestedTexts) {
+    phone.texts.push_back({link.now(), std::move(body)});
+    link.wakeAfter(draw(settings.timing.smsDelivery), tag(kTextArrives, phone.texts.size() - 1));
+  }
+  requestedTexts.clear();
+  link.wakeAfter(milliseconds(20), tag(kRequests, 0));
+}
+
 HttpResponse Sim900::State::request(const HttpRequest& made, Time at) const {
   if (handler) {
     return handler(made);

@@ -35,6 +35,9 @@ void Sim900::State::start(PeerLink& link) {
   for (size_t index = 0; index < phone.calls.size(); ++index) {
     link.wakeAfter(phone.calls[index].at, tag(kIncomingCall, index));
   }
+  if (takesRequests) {
+    link.wakeAfter(0, tag(kRequests, 0));
+  }
   for (size_t index = 0; index < phone.texts.size(); ++index) {
     link.wakeAfter(phone.texts[index].at + draw(settings.timing.smsDelivery), tag(kTextArrives, index));
   }
@@ -236,6 +239,9 @@ void Sim900::State::wake(PeerLink& link, uint64_t wakeTag) {
     case kIncomingCall:
     case kTextArrives:
       callEvent(link, event, value);
+      return;
+    case kRequests:
+      takeRequests(link);
       return;
     default:
       break;

@@ -31,6 +31,10 @@ struct Sim900::State {
   // Power and start-up. Events of an earlier power cycle find a newer
   // generation and do nothing.
   bool powered = true;
+  // What another device of the bench asked while the run goes on.
+  bool takesRequests = false;
+  unsigned requestedCalls = 0;
+  std::vector<std::string> requestedTexts;
   bool supplyLow = false;     // the module cannot power up
   bool booted = true;         // takes commands
   bool rateLocked = true;     // autobaud: the rate is known, the module may speak
@@ -132,6 +136,7 @@ struct Sim900::State {
     kKeyHeld,
     kUnderVoltageDown,
     kPowerUp,
+    kRequests,
   };
   static constexpr unsigned kValueBits = 40;
   [[nodiscard]] uint64_t tag(Event event, uint64_t value) const {
@@ -191,6 +196,7 @@ struct Sim900::State {
   void endCall(PeerLink& link, const std::string& outcome, const std::string& code);
   void ring(PeerLink& link, const CaretakerPhone::IncomingCall& incoming);
   void textArrives(PeerLink& link, const CaretakerPhone::Text& text);
+  void takeRequests(PeerLink& link);
   void completeAction(PeerLink& link);
   HttpResponse request(const HttpRequest& request, Time at) const;
   void networkLost(PeerLink& link);

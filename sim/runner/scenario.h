@@ -26,7 +26,8 @@ struct Scenario {
   bool faultHandlers = false;
   double realtime = 0;
   // UARTs given to the host ("pty" or a serial port's path), their peers detached.
-  std::vector<std::pair<unsigned, std::string>> hostLines;  // virtual time kept to the wall clock, this many times as fast; 0: as fast as it runs
+  std::vector<std::pair<unsigned, std::string>> hostLines;
+  bool interactive = false;  // the runner's terminal drives the run (keys on stdin, status on stderr)  // virtual time kept to the wall clock, this many times as fast; 0: as fast as it runs
   // On the emulated board: a GDB server, halted at reset until a debugger
   // connects.
   std::optional<DebugServer> debugServer;

@@ -17,14 +17,15 @@
 #include <httplib.h>
 
 #include "server/access.h"
-#include "server/page.h"
 #include "server/http_daemon.h"
+#include "server/page.h"
 #include "server/report_server.h"
 #include "server/store.h"
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/host_line.h"
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
+#include "sim/runner/keyboard.h"
 #include "sim/runner/outputs.h"
 #include "sim/runner/waveform.h"
 
@@ -47,6 +48,8 @@ std::string shownBytes(const std::string& bytes) {
 namespace {
 
 constexpr unsigned kWorldLine = 7;
+// The keyboard's line when the host has the console's: one the firmware leaves unused.
+constexpr unsigned kKeyboardSpareLine = 6;
 
 // What the scenario does to the board, as timeline lines at their times:
 // presses, faults, the fix lost and back, the heart's changes, the phone's
@@ -282,8 +285,21 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
       return peers::HttpResponse{200, request.method == "GET" ? "@" + std::to_string(radius) + "$" : "OK\n"};
     });
   }
-  modem.attach(bench);
+  if (scenario.interactive) {
+    modem.takesRequests();
+  }
+  const std::shared_ptr<peers::Sim900> running = modem.attach(bench);
   bench.uart(kWorldLine).device(std::make_shared<WorldInputs>(scenario, progress));
+  if (scenario.interactive) {
+    // On the console's line, unless the host has it.
+    const bool console = std::none_of(scenario.hostLines.begin(), scenario.hostLines.end(),
+                                      [](const auto& line) { return line.first == 0; });
+    UartPeer& line = bench.uart(console ? 0 : kKeyboardSpareLine)
+                         .device(std::make_shared<Keyboard>(STDIN_FILENO, STDERR_FILENO, running, console));
+    for (const Pin led : {PF1, PF2, PF3}) {
+      line.watch(led);
+    }
+  }
   for (const auto& [uart, port] : scenario.hostLines) {
     if (!peers::giveLineToHost(bench, uart, port)) {
       throw std::runtime_error("no terminal for UART" + std::to_string(uart));

@@ -5,7 +5,7 @@
 //               [--server HOST:PORT] [--firmware host|arm|ELF | --image ELF]
 //               [--fault-handlers] [--gdb [HOST:]PORT [--gdb-no-wait]] [--vcd FILE] [--timeline] [--realtime [FACTOR]] [--uart N=pty|/dev/PORT|tcp:PORT]...
 //   tracker_run --scenario FILE --out FOLDER [--outputs FILE,...] [--vcd-step NS] [--firmware host|arm|ELF] [--fault-handlers]
-//               [--gdb [HOST:]PORT]
+//               [--gdb [HOST:]PORT] [--interactive]
 //   tracker_run --help
 //
 // Status 0: the run ended well; 1: a fault or a scenario's expectation not
@@ -37,6 +37,7 @@
 //             listed), the terminal a summary and the verdict of each of
 //             the file's expectations; --firmware runs that firmware
 //             whatever the file names.
+#include <termios.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -57,6 +58,7 @@
 #include "sim/runner/scenario_run.h"
 #include "sim/peers/host_line.h"
 #include "sim/runner/tracker_firmware.h"
+#include "sim/runner/keyboard.h"
 #include "sim/runner/waveform.h"
 #include "sim/sim.h"
 
@@ -76,7 +78,8 @@ void printLine(const char* title, const std::string& bytes) {
 
 int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,
                     const std::optional<sim::DebugServer>& debugServer, const sim::OutputChoice& outputs,
-                    double realtime, const std::vector<std::pair<unsigned, std::string>>& hostLines) {
+                    double realtime, const std::vector<std::pair<unsigned, std::string>>& hostLines,
+                    bool interactive) {
   using namespace sim;
   Scenario scenario;
   try {
@@ -99,6 +102,10 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
   scenario.faultHandlers = scenario.faultHandlers || faultHandlers;
   scenario.realtime = realtime;
   scenario.hostLines = hostLines;
+  scenario.interactive = interactive;
+  if (interactive && scenario.realtime == 0) {
+    scenario.realtime = 1;
+  }
   if (debugServer) {
     scenario.debugServer = debugServer;
   }
@@ -106,12 +113,19 @@ int runScenarioFile(const std::string& file, const std::string& folder, const st
     std::fprintf(stderr, "tracker_run: a debugger needs the emulated board: --image, or firmware = \"arm\"\n");
     return 2;
   }
+  // The keyboard puts the terminal in raw mode in the run's own process.
+  termios terminal{};
+  const bool restore = interactive && tcgetattr(STDIN_FILENO, &terminal) == 0;
   ScenarioResult result;
   try {
-    result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0, outputs);
+    result = runScenario(scenario, runTrackerFirmware, folder, isatty(STDERR_FILENO) != 0 && !interactive, outputs);
   } catch (const std::runtime_error& error) {
     std::fprintf(stderr, "tracker_run: %s\n", error.what());
     return 2;
+  }
+  if (restore) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &terminal);
+    std::fputs("\n", stderr);
   }
   std::fputs(result.summary.c_str(), stdout);
   return result.passed() ? 0 : 1;
@@ -273,6 +287,12 @@ int main(int argc, char** argv) {
                          "baud) to hold the host's side at a rate";
           },
           "N=pty"));
+  bool interactive = false;
+  auto* interactiveOption = app.add_flag(
+      "--interactive", interactive,
+      std::string("with --scenario: drive the run from this terminal, in real time (--realtime's factor, 1 by "
+                  "default): ") + kKeyboardKeys + ". A status line shows the virtual time, the call, the LEDs "
+                  "(red, blue, green) and the console's last line");
   bool faultHandlers = false;
   app.add_flag("--fault-handlers", faultHandlers,
                "on the emulated board, let the image's fault handlers take faults as the chip does (each noted in "
@@ -313,6 +333,7 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember(std::vector<uint32_t>(std::begin(kWaveformSteps), std::end(kWaveformSteps))))
       ->capture_default_str();
   scenarioOption->needs(outOption);
+  interactiveOption->needs(scenarioOption);
   outOption->needs(scenarioOption);
   for (auto* direct : {lengthOption, pressOption, ringOption, radiusOption, serverOption, vcdOption, timelineOption}) {
     scenarioOption->excludes(direct);
@@ -333,6 +354,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "Run with --help for the options.\n");
     return 2;
   }
+  if (interactive && isatty(STDIN_FILENO) == 0) {
+    std::fprintf(stderr, "tracker_run: --interactive takes its keys from a terminal; stdin is none\n");
+    return 2;
+  }
   std::vector<std::pair<unsigned, std::string>> hostLines;
   for (const std::string& owner : lineOwners) {
     hostLines.emplace_back(static_cast<unsigned>(owner[0] - '0'), owner.substr(2));
@@ -347,7 +372,8 @@ int main(int argc, char** argv) {
     firmware = image;
   }
   if (!scenarioFile.empty()) {
-    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer, outputs, realtimeFactor, hostLines);
+    return runScenarioFile(scenarioFile, out, firmware, faultHandlers, debugServer, outputs, realtimeFactor, hostLines,
+                           interactive);
   }
   if (firmware == "arm") {
     image = armImage();

@@ -821,6 +821,55 @@ matches = 'nothing like this'
   std::filesystem::remove_all(folder);
 }
 
+// The keyboard through a real terminal (tmux's): b presses the button and
+// the module calls the caretaker; t and a line text the module; q ends the
+// run with its outputs. Every wait is bounded.
+TEST(TrackerRun, TheKeyboardDrivesARunInATerminal) {
+  const std::filesystem::path folder = temporaryFolder();
+  std::ofstream(folder / "keys.toml") << "[run]\nseconds = 600\nfirmware = \"host\"\n[wearer]\nwalk = "
+                                         "[[41.015137, 28.979530]]\nfirst_fix = 5\n[modem]\nregistration = [5, 10]\n";
+  const std::string tmux = "tmux -L tracker-run-test-" + std::to_string(getpid()) + " ";
+  const auto screen = [&] { return trackerRun("capture-pane -p -t keys", tmux).second; };
+  // Up to 20 s for the screen to show it.
+  const auto awaitScreen = [&](const std::string& wanted) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      if (screen().find(wanted) != std::string::npos) {
+        return true;
+      }
+      usleep(100000);
+    }
+    return false;
+  };
+  ASSERT_EQ(trackerRun("new-session -d -s keys -x 200 -y 20 '" + std::string(TRACKER_RUN_PATH) +
+                           " --interactive --realtime 8 --scenario " + (folder / "keys.toml").string() + " --out " +
+                           (folder / "out").string() + "; echo exit=$?; sleep 60'",
+                       tmux)
+                .first,
+            0);
+  EXPECT_TRUE(awaitScreen("keys: b presses the button")) << screen();
+  EXPECT_TRUE(awaitScreen("call: idle")) << screen();
+  // The modem registers 5 to 10 virtual s in, a second or so here.
+  usleep(2000000);
+  trackerRun("send-keys -t keys b", tmux);
+  EXPECT_TRUE(awaitScreen("call: talking")) << screen();
+  trackerRun("send-keys -t keys t", tmux);
+  trackerRun("send-keys -t keys -l 'HELLO'", tmux);
+  EXPECT_TRUE(awaitScreen("text to send: HELLO_")) << screen();
+  trackerRun("send-keys -t keys Enter", tmux);
+  usleep(1500000);  // the text's delivery, a few virtual seconds
+  trackerRun("send-keys -t keys q", tmux);
+  EXPECT_TRUE(awaitScreen("exit=0")) << screen();
+  trackerRun("kill-server", tmux);
+  const nlohmann::json summary = nlohmann::json::parse(contents(folder / "out" / "summary.json"));
+  ASSERT_FALSE(summary["calls"].empty()) << summary.dump(1);
+  EXPECT_EQ(summary["calls"][0]["direction"], "out") << summary.dump(1);
+  const std::string timeline = contents(folder / "out" / "timeline.txt");
+  EXPECT_NE(timeline.find(" input button pressed (keyboard)\n"), std::string::npos);
+  EXPECT_NE(timeline.find(" UART4 peer sms-received +905551234567 HELLO\n"), std::string::npos);
+  EXPECT_NE(timeline.find(" input run ended (keyboard)\n"), std::string::npos);
+  std::filesystem::remove_all(folder);
+}
+
 // The ARM image built with a server key gets its report stored by a server
 // that asks the key; the image built without it is refused.
 TEST(TrackerRun, AServerThatAsksTheTrackersKeyStoresOnlyAKeyedImagesReports) {
