@@ -15,7 +15,7 @@ scripts/size_report.sh build/tm4c123
 # The runner users run: the optimised build, with no sanitizers; it writes
 # the same outputs as the sanitizer build the tests use, ten times faster.
 cmake --preset bench >/dev/null
-cmake --build --preset bench -j "$jobs" --target tracker_run field_soak
+cmake --build --preset bench -j "$jobs" --target tracker_run field_soak tracker_world
 runner=build/bench/sim/tracker_run
 
 # The afternoon walk: the wearer leaves the 250 m circle and comes back,

@@ -25,6 +25,9 @@ nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result);
 
 // Which firmware ran: "simulated" (the host build inside the runner) or
 // "emulated" (an ARM image), and the file that holds it.
+// The firmware of a world run (tracker_world): a real board's, on the wires.
+inline constexpr const char* kRealBoard = "real board";
+
 struct FirmwareRan {
   std::string board;
   std::string what;

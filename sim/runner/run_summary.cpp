@@ -46,6 +46,9 @@ FirmwareRan firmwareRan(const Scenario& scenario) {
   if (scenario.firmware == "host") {
     return {"simulated", "the host build", "/proc/self/exe"};
   }
+  if (scenario.firmware == kRealBoard) {
+    return {"real", "the firmware", ""};
+  }
   return {"emulated", "ARM image " + scenario.firmware, scenario.firmware};
 }
 

@@ -318,10 +318,13 @@ struct RunningRunner {
       pclose(pipe);
     }
   }
-  // Reads until text appears, for at most 10 s; false if it did not.
-  bool readUntil(const std::string& text) {
+  // Reads until text appears (after what was read at from), for at most
+  // 10 s; false if it did not.
+  bool readUntil(const std::string& text) { return readUntil(text, 0); }
+  bool readUntil(const std::string& text, size_t from) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pipe != nullptr && printed.find(text) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+    while (pipe != nullptr && printed.find(text, from) == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
       pollfd ready{fileno(pipe), POLLIN, 0};
       if (poll(&ready, 1, 100) > 0) {
         char bytes[4096];
@@ -332,7 +335,7 @@ struct RunningRunner {
         printed.append(bytes, static_cast<size_t>(count));
       }
     }
-    return printed.find(text) != std::string::npos;
+    return printed.find(text, from) != std::string::npos;
   }
   // The path its first line announces for UART0's host line.
   std::string hostLine() {
@@ -818,6 +821,58 @@ matches = 'nothing like this'
     EXPECT_NE(report.find("<tr class=\"passed\"><td>passed</td><td>" + at(0) + "no fault: none</td></tr>"),
               std::string::npos);
   }
+  std::filesystem::remove_all(folder);
+}
+
+// The world for a real board, on pseudo-terminals, and the ARM tracker
+// image on their far side as the board, both in real time (eight times as
+// fast): the press reaches the caretaker's phone as a call, the position
+// text her inbox, and her text's radius the firmware.
+TEST(TrackerWorld, ABoardOnTheWiresMeetsTheWorld) {
+  const std::filesystem::path folder = temporaryFolder();
+  std::ofstream(folder / "world.toml") << R"([run]
+seconds = 120
+[wearer]
+walk = [[41.015137, 28.979530]]
+first_fix = 5
+[phone]
+texts = [{ at = 60, text = "New radius @400$" }]
+hang_up_after = 10
+[modem]
+registration = [5, 10]
+[[expect]]
+kind = "call"
+direction = "out"
+answered = true
+[[expect]]
+kind = "text"
+to = "caretaker"
+matches = '^41\.01'
+[[expect]]
+kind = "text"
+to = "module"
+matches = '@400\$'
+)";
+  RunningRunner world(std::string(TRACKER_WORLD_PATH) + " --scenario " + (folder / "world.toml").string() + " --out " +
+                      (folder / "out").string() + " --modem pty --gps pty --realtime 8 2>&1");
+  ASSERT_TRUE(world.readUntil("UART6 is on ") && world.readUntil("\n", world.printed.find("UART6 is on ")))
+      << world.printed;
+  const auto path = [&](const std::string& announced) {
+    const size_t at = world.printed.find(announced) + announced.size();
+    return world.printed.substr(at, world.printed.find('\n', at) - at);
+  };
+  const auto [status, board] = trackerRun("--image " TRACKER_IMAGE_PATH " --uart 4=" + path("UART1 is on ") +
+                                          " --uart 2=" + path("UART6 is on ") +
+                                          " --realtime 8 --seconds 110 --press 70");
+  EXPECT_EQ(status, 0) << board;
+  EXPECT_NE(board.find("CIRCLESETSUCCES"), std::string::npos) << board;
+  // The world's run ends at its own end, a little after the board's.
+  ASSERT_TRUE(world.readUntil("written: ")) << world.printed;
+  world.readUntil("\x01");  // to its end
+  for (const char* passed : {"  passed  line 11: ", "  passed  line 15: ", "  passed  line 19: "}) {
+    EXPECT_NE(world.printed.find(passed), std::string::npos) << passed << "\n" << world.printed;
+  }
+  EXPECT_NE(world.printed.find("of the firmware on the real board"), std::string::npos) << world.printed;
   std::filesystem::remove_all(folder);
 }
 
