@@ -58,6 +58,10 @@ HttpResponse refusal(int status, const std::string& text) {
   return HttpResponse{status, "text/plain", text + "\n", {}};
 }
 
+HttpResponse tooLarge(const HttpLimits& limits) {
+  return refusal(MHD_HTTP_CONTENT_TOO_LARGE, "a body is at most " + std::to_string(limits.bodyBytes) + " bytes");
+}
+
 }  // namespace
 
 // One request as it is read.
@@ -236,8 +240,7 @@ MHD_Result HttpDaemon::answer(void* self, MHD_Connection* connection, const char
       refused = refusal(MHD_HTTP_BAD_REQUEST, "a length and a transfer encoding: which one?");
     } else if (!length.empty() && (length.size() > 9 || length.find_first_not_of("0123456789") != std::string::npos ||
                                    std::stoul(length) > daemon.limits_.bodyBytes)) {
-      refused = refusal(MHD_HTTP_CONTENT_TOO_LARGE,
-                        "a body is at most " + std::to_string(daemon.limits_.bodyBytes) + " bytes");
+      refused = tooLarge(daemon.limits_);
     }
     if (refused) {
       exchange->refused = true;
@@ -249,7 +252,6 @@ MHD_Result HttpDaemon::answer(void* self, MHD_Connection* connection, const char
     return MHD_YES;
   }
 
-  const std::string tooLarge = "a body is at most " + std::to_string(daemon.limits_.bodyBytes) + " bytes";
   if (*uploadSize > 0) {
     // A chunked body past the limit: the rest is not kept.
     if (exchange->discarded > 0 ||
@@ -274,7 +276,7 @@ MHD_Result HttpDaemon::answer(void* self, MHD_Connection* connection, const char
     if (daemon.log_) {
       daemon.log_(exchange->request.remoteAddress, exchange->request, MHD_HTTP_CONTENT_TOO_LARGE);
     }
-    return daemon.reply(connection, refusal(MHD_HTTP_CONTENT_TOO_LARGE, tooLarge), true);
+    return daemon.reply(connection, tooLarge(daemon.limits_), true);
   }
 
   HttpRequest& request = exchange->request;

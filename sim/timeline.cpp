@@ -37,14 +37,31 @@ void appendByte(std::string& out, uint16_t value) {
     out += kHex[value >> 4];
     out += kHex[value & 0xF];
   }
-  if (value >= 0x20 && value < 0x7F && value != '\'') {
+  if (value <= 0xFF) {
     out += " '";
-    out += static_cast<char>(value);
+    appendShownByte(out, static_cast<uint8_t>(value));
     out += '\'';
   }
 }
 
 }  // namespace
+
+void appendShownByte(std::string& out, uint8_t byte) {
+  constexpr char kHex[] = "0123456789abcdef";
+  if (byte >= 0x20 && byte < 0x7F && byte != '\\' && byte != '\'') {
+    out += static_cast<char>(byte);
+  } else if (byte == '\r') {
+    out += "\\r";
+  } else if (byte == '\n') {
+    out += "\\n";
+  } else if (byte == '\t') {
+    out += "\\t";
+  } else {
+    out += "\\x";
+    out += kHex[byte >> 4];
+    out += kHex[byte & 0xF];
+  }
+}
 
 std::string formatTime(Time time) {
   std::string text;

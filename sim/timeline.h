@@ -56,5 +56,9 @@ struct Timeline {
 
 // Port letter and pin of a Pin record's unit: "PF2".
 std::string pinName(uint8_t unit);
+// A byte as text, shown one way wherever the bench shows bytes (the peers'
+// records too): itself when printable, else \r, \n, \t or \xhh, and a
+// backslash or a quote as \x5c and \x27.
+void appendShownByte(std::string& out, uint8_t byte);
 
 }  // namespace sim

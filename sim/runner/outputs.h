@@ -47,6 +47,8 @@ std::vector<RadiusHeld> radiiHeld(const Outcome& run);
 nlohmann::json runSummary(const Scenario& scenario, const ScenarioResult& result);
 
 // console.txt: what the firmware printed on UART0, lines ended by LF.
+// A line's bytes as a text file: CR dropped, LF kept, other bytes shown.
+std::string lineText(std::string_view bytes);
 std::string consoleText(const Outcome& run);
 
 // How long each handler, by its vector, held the processor at the

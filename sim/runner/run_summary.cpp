@@ -109,19 +109,24 @@ std::vector<RadiusHeld> radiiHeld(const Outcome& run) {
   return held;
 }
 
-std::string consoleText(const Outcome& run) {
+std::string lineText(std::string_view bytes) {
   std::string text;
-  for (const TimedByte& byte : run.sentBytes(0)) {
-    if (byte.byte == '\r') {
-      continue;  // the firmware ends lines either way; a file ends them with LF
-    }
-    if (byte.byte == '\n' || (byte.byte >= 0x20 && byte.byte < 0x7F)) {
-      text.push_back(static_cast<char>(byte.byte));
-    } else {
-      text += shownBytes(std::string(1, static_cast<char>(byte.byte)));
+  for (const char byte : bytes) {
+    if (byte == '\n') {
+      text += '\n';
+    } else if (byte != '\r') {  // the firmware ends lines either way; a file ends them with LF
+      appendShownByte(text, static_cast<uint8_t>(byte));
     }
   }
   return text;
+}
+
+std::string consoleText(const Outcome& run) {
+  std::string bytes;
+  for (const TimedByte& byte : run.sentBytes(0)) {
+    bytes.push_back(static_cast<char>(byte.byte));
+  }
+  return lineText(bytes);
 }
 
 nlohmann::json runSummary(const Scenario& scenario, const ScenarioResult& result) {

@@ -34,13 +34,7 @@ namespace sim {
 std::string shownBytes(const std::string& bytes) {
   std::string text;
   for (unsigned char byte : bytes) {
-    if (byte >= 0x20 && byte < 0x7F) {
-      text += static_cast<char>(byte);
-    } else {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "<%02X>", byte);
-      text += hex;
-    }
+    appendShownByte(text, byte);
   }
   return text;
 }

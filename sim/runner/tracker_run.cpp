@@ -55,25 +55,18 @@
 #include "sim/peers/gps_receiver.h"
 #include "sim/peers/pulse_sensor.h"
 #include "sim/peers/sim900.h"
+#include "sim/runner/outputs.h"
 #include "sim/runner/scenario_run.h"
 #include "sim/peers/host_line.h"
-#include "sim/runner/tracker_firmware.h"
 #include "sim/runner/keyboard.h"
+#include "sim/runner/tracker_firmware.h"
 #include "sim/runner/waveform.h"
 #include "sim/sim.h"
 
 namespace {
 
 void printLine(const char* title, const std::string& bytes) {
-  std::printf("== %s ==\n", title);
-  for (unsigned char byte : bytes) {
-    if (byte == '\n' || (byte >= 0x20 && byte < 0x7F)) {
-      std::putchar(byte);
-    } else if (byte != '\r') {
-      std::printf("<%02X>", byte);
-    }
-  }
-  std::printf("\n");
+  std::printf("== %s ==\n%s\n", title, sim::lineText(bytes).c_str());
 }
 
 int runScenarioFile(const std::string& file, const std::string& folder, const std::string& firmware, bool faultHandlers,

@@ -184,7 +184,7 @@ TEST(ScenarioFile, NanAndInfinityAreNoNumbersAndErrorsAreOnePrintableLine) {
             "bad.toml:4: wearer.speed: a number from 0 to 100 is needed");
   EXPECT_EQ(errorOf("[run]\nseconds = 10\n[phone]\nanswer = inf\n"),
             "bad.toml:4: phone.answer: a number from 0 to 20 is needed");
-  EXPECT_EQ(errorOf("[run]\nseconds = 10\n\"\\u001b[2J\" = 1\n"), "bad.toml:3: run.<1B>[2J: no such field");
+  EXPECT_EQ(errorOf("[run]\nseconds = 10\n\"\\u001b[2J\" = 1\n"), "bad.toml:3: run.\\x1b[2J: no such field");
   const std::string broken = errorOf("[run]\nseconds = 1\x07\n");
   EXPECT_EQ(broken.rfind("bad.toml:2: ", 0), 0U) << broken;
   for (char character : broken) {
@@ -194,8 +194,9 @@ TEST(ScenarioFile, NanAndInfinityAreNoNumbersAndErrorsAreOnePrintableLine) {
 
 // tracker_run with these arguments: its exit status, and what it printed
 // on stdout and stderr.
-std::pair<int, std::string> trackerRun(const std::string& arguments, const std::string& runner = TRACKER_RUN_PATH) {
-  const std::string command = runner + " " + arguments + " 2>&1";
+// A command's status and what it printed, stderr too.
+std::pair<int, std::string> runCommand(const std::string& shellCommand) {
+  const std::string command = shellCommand + " 2>&1";
   std::FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   char line[256];
@@ -204,6 +205,10 @@ std::pair<int, std::string> trackerRun(const std::string& arguments, const std::
   }
   const int status = pipe == nullptr ? -1 : pclose(pipe);
   return {WEXITSTATUS(status), output};
+}
+
+std::pair<int, std::string> trackerRun(const std::string& arguments, const std::string& runner = TRACKER_RUN_PATH) {
+  return runCommand(runner + " " + arguments);
 }
 
 TEST(TrackerRun, EachOptionIsCheckedAndAWrongOneNamedBeforeAnythingRuns) {
@@ -884,7 +889,7 @@ TEST(TrackerRun, TheKeyboardDrivesARunInATerminal) {
   std::ofstream(folder / "keys.toml") << "[run]\nseconds = 600\nfirmware = \"host\"\n[wearer]\nwalk = "
                                          "[[41.015137, 28.979530]]\nfirst_fix = 5\n[modem]\nregistration = [5, 10]\n";
   const std::string tmux = "tmux -L tracker-run-test-" + std::to_string(getpid()) + " ";
-  const auto screen = [&] { return trackerRun("capture-pane -p -t keys", tmux).second; };
+  const auto screen = [&] { return runCommand(tmux + "capture-pane -p -t keys").second; };
   // Up to 20 s for the screen to show it.
   const auto awaitScreen = [&](const std::string& wanted) {
     for (int attempt = 0; attempt < 200; ++attempt) {
@@ -895,26 +900,25 @@ TEST(TrackerRun, TheKeyboardDrivesARunInATerminal) {
     }
     return false;
   };
-  ASSERT_EQ(trackerRun("new-session -d -s keys -x 200 -y 20 '" + std::string(TRACKER_RUN_PATH) +
-                           " --interactive --realtime 8 --scenario " + (folder / "keys.toml").string() + " --out " +
-                           (folder / "out").string() + "; echo exit=$?; sleep 60'",
-                       tmux)
+  ASSERT_EQ(runCommand(tmux + "new-session -d -s keys -x 200 -y 20 '" + TRACKER_RUN_PATH +
+                       " --interactive --realtime 8 --scenario " + (folder / "keys.toml").string() + " --out " +
+                       (folder / "out").string() + "; echo exit=$?; sleep 60'")
                 .first,
             0);
   EXPECT_TRUE(awaitScreen("keys: b presses the button")) << screen();
   EXPECT_TRUE(awaitScreen("call: idle")) << screen();
   // The modem registers 5 to 10 virtual s in, a second or so here.
   usleep(2000000);
-  trackerRun("send-keys -t keys b", tmux);
+  runCommand(tmux + "send-keys -t keys b");
   EXPECT_TRUE(awaitScreen("call: talking")) << screen();
-  trackerRun("send-keys -t keys t", tmux);
-  trackerRun("send-keys -t keys -l 'HELLO'", tmux);
+  runCommand(tmux + "send-keys -t keys t");
+  runCommand(tmux + "send-keys -t keys -l 'HELLO'");
   EXPECT_TRUE(awaitScreen("text to send: HELLO_")) << screen();
-  trackerRun("send-keys -t keys Enter", tmux);
+  runCommand(tmux + "send-keys -t keys Enter");
   usleep(1500000);  // the text's delivery, a few virtual seconds
-  trackerRun("send-keys -t keys q", tmux);
+  runCommand(tmux + "send-keys -t keys q");
   EXPECT_TRUE(awaitScreen("exit=0")) << screen();
-  trackerRun("kill-server", tmux);
+  runCommand(tmux + "kill-server");
   const nlohmann::json summary = nlohmann::json::parse(contents(folder / "out" / "summary.json"));
   ASSERT_FALSE(summary["calls"].empty()) << summary.dump(1);
   EXPECT_EQ(summary["calls"][0]["direction"], "out") << summary.dump(1);

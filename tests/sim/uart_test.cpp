@@ -176,7 +176,7 @@ TEST(UartReceive, TheSeventeenthByteIntoAFullFifoIsLost) {
 
 TEST(UartReceive, BytesReachingADisabledReceiverAreLost) {
   Bench bench;
-  bench.uart(4).send(milliseconds(2), "xy");
+  bench.uart(4).send(milliseconds(2), std::string("x\r\xFF\\", 4));
   const auto run = bench.run(
       [] {
         clockAt50MHz();
@@ -186,8 +186,12 @@ TEST(UartReceive, BytesReachingADisabledReceiverAreLost) {
       milliseconds(10));
   ASSERT_TRUE(run.ok()) << run.failure();
   EXPECT_EQ(run.received(4), "");
-  EXPECT_EQ(run.lost(4).size(), 2U);
-  EXPECT_NE(run.text().find("lost 78 'x' receiver-off"), std::string::npos) << run.text();
+  EXPECT_EQ(run.lost(4).size(), 4U);
+  // Bytes are shown one way: as themselves, or \r, \n and \xhh.
+  for (const char* line : {"lost 78 'x' receiver-off", "lost 0D '\\r' receiver-off", "lost FF '\\xff' receiver-off",
+                           "lost 5C '\\x5c' receiver-off"}) {
+    EXPECT_NE(run.text().find(line), std::string::npos) << line << "\n" << run.text();
+  }
 }
 
 TEST(UartReceive, APeerAtAnotherRateIsMisread) {
