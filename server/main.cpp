@@ -50,6 +50,17 @@ std::string readAddress(const std::string& text, Address& into) {
   return "";
 }
 
+std::string readFile(const std::string& path, std::string& contents) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream read;
+  read << file.rdbuf();
+  if (!file) {
+    return "cannot read " + path;
+  }
+  contents = read.str();
+  return "";
+}
+
 // A file of secrets: its owner's only, else anyone on the machine reads it.
 std::string readPrivateFile(const std::string& path, std::string& contents) {
   struct stat status {};
@@ -61,14 +72,7 @@ std::string readPrivateFile(const std::string& path, std::string& contents) {
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(status.st_mode & 07777));
     return path + " is readable by others (mode " + mode + "): chmod 600 it";
   }
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream read;
-  read << file.rdbuf();
-  if (!file) {
-    return "cannot read " + path;
-  }
-  contents = read.str();
-  return "";
+  return readFile(path, contents);
 }
 
 // The file's first line, without its line end and trailing blanks.
@@ -95,17 +99,6 @@ std::string readSecret(const std::string& path, const char* what, std::string& s
       return std::string(what) + " in " + path + " holds a byte that is not printable ASCII";
     }
   }
-  return "";
-}
-
-std::string readFile(const std::string& path, std::string& contents) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream read;
-  read << file.rdbuf();
-  if (!file) {
-    return "cannot read " + path;
-  }
-  contents = read.str();
   return "";
 }
 

@@ -6,8 +6,6 @@
 
 #include <cstdio>
 
-#include "sim/runner/scenario_run.h"
-
 namespace sim {
 
 namespace {

@@ -8,8 +8,6 @@
 // [modem], [server], [[expect]]); its firmware and button are the board's.
 // The outputs are a run's: what crossed the wires. A port that closes ends
 // the run there.
-#include <unistd.h>
-
 #include <cstdio>
 #include <string>
 
