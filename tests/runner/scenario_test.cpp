@@ -628,7 +628,7 @@ radius = 250
   ASSERT_FALSE(first.log.inbox().empty());
   for (const auto& text : first.log.inbox()) {
     const std::string shown = text.text.substr(0, text.text.find('\r'));
-    EXPECT_NE(report.find("<td>" + shown + "&lt;0D&gt;"), std::string::npos) << shown;
+    EXPECT_NE(report.find("<td>" + shown + "\\r"), std::string::npos) << shown;
   }
   EXPECT_NE(report.find("<p id=\"alerts\">1 alert of"), std::string::npos);
   EXPECT_NE(report.find("to +905551234567</td><td>talked"), std::string::npos);
@@ -640,7 +640,7 @@ radius = 250
   // refused, the text to the module, a chart and the console, folded.
   for (const char* shown : {"<p id=\"firmware\">Firmware: the host build on the simulated board.</p>",
                             "<svg id=\"timechart\"", "class=\"earlier-geofence\"", "then 300 m (texted at 0:5",
-                            "&lt;0D&gt;&lt;0A&gt;</td><td>+905551234567</td><td>refused</td>",
+                            "\\r\\n</td><td>+905551234567</td><td>refused</td>",
                             "<td>+905551234567</td><td>@300$</td>", "<pre id=\"console\">UART Setup Completed\nmodem start\n",
                             "more like these"}) {
     EXPECT_NE(report.find(shown), std::string::npos) << shown;
