@@ -141,6 +141,9 @@ int main(int argc, char** argv) {
   app.add_option("--connections", limits.connections, "open connections at most, on each face")
       ->check(CLI::Range(16U, 100000U))
       ->capture_default_str();
+  app.add_option("--idle-seconds", limits.idleSeconds, "a connection silent this long is closed")
+      ->check(CLI::Range(1U, 300U))
+      ->capture_default_str();
   app.add_option("--connections-per-address", limits.connectionsPerAddress,
                  "open connections at most from one address, 0 for no limit (a carrier's trackers may share one)")
       ->capture_default_str();
