@@ -213,7 +213,7 @@ HttpResponse Sim900::State::request(const HttpRequest& made, Time at) const {
   if (serverBenchClock) {
     headers.emplace(server::kBenchTimeHeader, std::to_string(at / milliseconds(1)));
   }
-  // "Name: value", lines apart at "\r\n" (the manual's escape) or CR LF.
+  // "Name: value" header lines, apart at CR LF or at a written "\r\n".
   std::string lines = made.userData;
   for (size_t escaped; (escaped = lines.find("\\r\\n")) != std::string::npos;) {
     lines.replace(escaped, 4, "\n");

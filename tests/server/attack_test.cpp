@@ -377,13 +377,19 @@ TEST(Attacks, PipelinedRequestsAreEachAnswered) {
   const std::string post = std::string("POST /postData HTTP/1.1\r\nHost: x\r\nContent-Type: text/plain\r\n") +
                            "Content-Length: " + std::to_string(std::strlen(kReport)) + "\r\n\r\n" + kReport;
   client.send(post + "GET /getCircle HTTP/1.1\r\nHost: x\r\n\r\n" + post);
-  std::string answers;
-  for (int wait = 0; wait < 50 && std::count(answers.begin(), answers.end(), 'H') < 3; ++wait) {
-    answers += client.receive(100ms);
-    if (answers.find("@250$") != std::string::npos && server.store().count() == 2) {
-      break;
+  // Three answers, in order, within 5 s.
+  const auto answered = [](const std::string& text) {
+    size_t count = 0;
+    for (size_t at = text.find("HTTP/1.1 200 "); at != std::string::npos; at = text.find("HTTP/1.1 200 ", at + 1)) {
+      ++count;
     }
+    return count;
+  };
+  std::string answers;
+  for (int wait = 0; wait < 50 && answered(answers) < 3; ++wait) {
+    answers += client.receive(100ms);
   }
+  EXPECT_EQ(answered(answers), 3U) << answers;
   EXPECT_NE(answers.find("@250$"), std::string::npos) << answers;
   EXPECT_EQ(server.store().count(), 2);
 }
