@@ -126,6 +126,11 @@ class UartPeer {
 
 class Outcome;
 
+// Sees each record as the run's process hands it over, while the run goes
+// on, with the texts so far; the outcome keeps the records it returns true
+// for (a fault is reported whether kept or not).
+using RecordSink = std::function<bool(const Record& record, const Timeline& sofar)>;
+
 // The pin changes of a push-button to ground on a pin with its pull-up: low
 // from at for hold; bounces extra open-close pairs, gap apart, after the
 // first contact and after the release.
@@ -177,6 +182,11 @@ class Bench {
     return *this;
   }
   [[nodiscard]] const std::optional<DebugServer>& debugServer() const { return debugServer_; }
+  // Records handed to sink as the run goes, kept only where it says.
+  Bench& stream(RecordSink sink) {
+    sink_ = std::move(sink);
+    return *this;
+  }
 
   // Runs entry on a fresh board from reset to end. When entry returns, the
   // processor idles in wait-for-interrupt and handlers go on running.
@@ -197,11 +207,19 @@ class Bench {
   bool faultHandlers_ = false;
   double realtime_ = 0;
   std::optional<DebugServer> debugServer_;
+  RecordSink sink_;
 };
 
 struct TimedByte {
   Time time;
   uint8_t byte;
+};
+
+// A line's bytes in one direction, with the time each finished: lighter
+// than TimedBytes over a long run.
+struct LineBytes {
+  std::string bytes;
+  std::vector<Time> times;
 };
 
 class Outcome {
@@ -219,6 +237,8 @@ class Outcome {
   [[nodiscard]] std::string sent(unsigned uart) const;
   [[nodiscard]] std::string received(unsigned uart) const;
   [[nodiscard]] std::vector<TimedByte> sentBytes(unsigned uart) const;
+  [[nodiscard]] LineBytes sentLine(unsigned uart) const;
+  [[nodiscard]] LineBytes receivedLine(unsigned uart) const;
   [[nodiscard]] std::vector<TimedByte> lost(unsigned uart) const;
   // Time the last byte of the first occurrence of text at or after byte
   // index from finished on the line; kNever when it was not sent.

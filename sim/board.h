@@ -166,6 +166,9 @@ class Board {
   void takeInterrupts();
   void enter(unsigned vector);
   [[noreturn]] void finish();
+  // Hands the records and texts not yet handed over to the test's process:
+  // a long run's timeline is not held here as it goes.
+  void ship(bool last);
 
   struct Event {
     Time when;
@@ -212,6 +215,8 @@ class Board {
   unsigned pollDistinct_ = 0;
 
   Timeline timeline_;
+  size_t unshipped_ = 0;     // the first record not yet handed over
+  size_t textsShipped_ = 0;  // the texts handed over (all are kept here)
   const Bench& bench_;
 
   SystemControl systemControl_;

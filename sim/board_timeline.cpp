@@ -4,6 +4,9 @@ namespace sim {
 
 void Board::record(RecordKind kind, uint8_t unit, uint16_t value, uint32_t detail) {
   timeline_.records.push_back(Record{now_, kind, unit, value, detail});
+  if (timeline_.records.size() - unshipped_ >= kShippedBlock) {
+    ship(false);
+  }
 }
 
 void Board::note(std::string text) {

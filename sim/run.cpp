@@ -34,32 +34,6 @@ void writeAll(int descriptor, const void* data, size_t size) {
   }
 }
 
-constexpr size_t kRecordBlock = 65536;  // records a transfer
-
-void serialize(const Timeline& timeline, int descriptor) {
-  const uint64_t records = timeline.records.size();
-  writeAll(descriptor, &records, sizeof records);
-  std::vector<Record> block;
-  block.reserve(kRecordBlock);
-  for (const Record& record : timeline.records) {
-    block.push_back(record);
-    if (block.size() == kRecordBlock) {
-      writeAll(descriptor, block.data(), block.size() * sizeof(Record));
-      block.clear();
-    }
-  }
-  writeAll(descriptor, block.data(), block.size() * sizeof(Record));
-  // The texts in one piece: two writes a text cost more than the run's end.
-  const uint64_t texts = timeline.texts.size();
-  std::string packed(reinterpret_cast<const char*>(&texts), sizeof texts);
-  for (const std::string& text : timeline.texts) {
-    const uint64_t length = text.size();
-    packed.append(reinterpret_cast<const char*>(&length), sizeof length);
-    packed.append(text);
-  }
-  writeAll(descriptor, packed.data(), packed.size());
-}
-
 // Exactly size bytes from the descriptor; false at its end or an error.
 bool readExactly(int descriptor, void* out, size_t size) {
   auto* bytes = static_cast<char*>(out);
@@ -77,42 +51,85 @@ bool readExactly(int descriptor, void* out, size_t size) {
   return true;
 }
 
-// Read straight into the timeline as the child writes it: a day's run is
-// hundreds of megabytes of records, not to be held twice.
-bool deserialize(int descriptor, Timeline& timeline) {
-  uint64_t records = 0;
-  if (!readExactly(descriptor, &records, sizeof records) || records > (uint64_t{1} << 40) / sizeof(Record)) {
-    return false;
-  }
-  std::vector<Record> block(kRecordBlock);
-  for (uint64_t left = records; left > 0;) {
-    const size_t count = static_cast<size_t>(std::min<uint64_t>(left, kRecordBlock));
+// A frame of the run's process: its header (new texts, new records, last
+// or not), the texts, the records. The texts come first: the frame's
+// records may name them.
+struct FrameHeader {
+  uint64_t texts;
+  uint64_t records;
+  uint64_t last;
+};
+
+// Read as the child writes it, while the run goes on: a day's run is
+// hundreds of megabytes of records, which the sink may write out and drop.
+// The last fault seen, whether kept or not, goes to fault.
+bool receive(int descriptor, Timeline& timeline, const RecordSink& sink, std::string& fault) {
+  std::vector<Record> block(kShippedBlock);
+  for (;;) {
+    FrameHeader header{};
+    if (!readExactly(descriptor, &header, sizeof header) || header.records > kShippedBlock ||
+        header.texts > (uint64_t{1} << 24)) {
+      return false;
+    }
+    for (uint64_t index = 0; index < header.texts; ++index) {
+      uint64_t length = 0;
+      if (!readExactly(descriptor, &length, sizeof length) || length > (uint64_t{1} << 30)) {
+        return false;
+      }
+      std::string& text = timeline.texts.emplace_back(length, '\0');
+      if (!readExactly(descriptor, text.data(), length)) {
+        return false;
+      }
+    }
+    const size_t count = static_cast<size_t>(header.records);
     if (!readExactly(descriptor, block.data(), count * sizeof(Record))) {
-      timeline.records.clear();
       return false;
     }
-    timeline.records.insert(timeline.records.end(), block.begin(), block.begin() + static_cast<ptrdiff_t>(count));
-    left -= count;
-  }
-  uint64_t texts = 0;
-  if (!readExactly(descriptor, &texts, sizeof texts)) {
-    return false;
-  }
-  for (uint64_t index = 0; index < texts; ++index) {
-    uint64_t length = 0;
-    if (!readExactly(descriptor, &length, sizeof length) || length > (uint64_t{1} << 30)) {
-      return false;
+    for (size_t index = 0; index < count; ++index) {
+      const Record& record = block[index];
+      if (record.kind == RecordKind::Fault) {
+        if (record.detail >= timeline.texts.size()) {
+          return false;
+        }
+        fault = "fault at " + formatTime(record.time) + ": " + timeline.texts[record.detail];
+      }
+      if (!sink || sink(record, timeline)) {
+        timeline.records.push_back(record);
+      }
     }
-    std::string& text = timeline.texts.emplace_back(length, '\0');
-    if (!readExactly(descriptor, text.data(), length)) {
-      return false;
+    if (header.last != 0) {
+      char more = 0;
+      return !readExactly(descriptor, &more, 1);
     }
   }
-  char more = 0;
-  return !readExactly(descriptor, &more, 1);
 }
 
 }  // namespace
+
+void Board::ship(bool last) {
+  if (resultDescriptor < 0) {
+    return;
+  }
+  const FrameHeader header{timeline_.texts.size() - textsShipped_, timeline_.records.size() - unshipped_, last};
+  // The texts in one piece: two writes a text cost more than the run's end.
+  std::string packed(reinterpret_cast<const char*>(&header), sizeof header);
+  for (size_t index = textsShipped_; index < timeline_.texts.size(); ++index) {
+    const uint64_t length = timeline_.texts[index].size();
+    packed.append(reinterpret_cast<const char*>(&length), sizeof length);
+    packed.append(timeline_.texts[index]);
+  }
+  writeAll(resultDescriptor, packed.data(), packed.size());
+  static std::vector<Record> block;
+  block.assign(timeline_.records.begin() + static_cast<ptrdiff_t>(unshipped_), timeline_.records.end());
+  writeAll(resultDescriptor, block.data(), block.size() * sizeof(Record));
+  textsShipped_ = timeline_.texts.size();
+  // The last few stay, for a debugger's look back.
+  constexpr size_t kKeptTail = 1024;
+  if (timeline_.records.size() > kKeptTail) {
+    timeline_.records.erase(timeline_.records.begin(), timeline_.records.end() - kKeptTail);
+  }
+  unshipped_ = timeline_.records.size();
+}
 
 void Board::finish() {
   if (beforeFinish_) {
@@ -125,7 +142,7 @@ void Board::finish() {
   }
   std::fflush(stdout);
   std::fflush(stderr);
-  serialize(timeline_, resultDescriptor);
+  ship(true);
   _exit(0);
 }
 
@@ -204,7 +221,8 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
   }
   close(channel[1]);
   Timeline timeline;
-  const bool whole = deserialize(channel[0], timeline);
+  std::string failure;
+  const bool whole = receive(channel[0], timeline, sink_, failure);
   // What a failed read left unread, so that the child is not stuck writing.
   for (char rest[4096];;) {
     const ssize_t count = read(channel[0], rest, sizeof rest);
@@ -223,12 +241,6 @@ Outcome Bench::run(const std::function<void()>& entry, Time end) const {
   }
   if (!whole) {
     return Outcome({}, "the run's timeline could not be read");
-  }
-  std::string failure;
-  for (const Record& record : timeline.records) {
-    if (record.kind == RecordKind::Fault) {
-      failure = "fault at " + formatTime(record.time) + ": " + timeline.texts.at(record.detail);
-    }
   }
   return Outcome(std::move(timeline), std::move(failure));
 }
@@ -276,10 +288,33 @@ UartPeer& UartPeer::watch(Pin pin) {
 
 // Queries.
 
+namespace {
+
+bool isSent(const Record& record, unsigned uart) {
+  return record.kind == RecordKind::UartSent && record.unit == uart && record.detail != kSentPinNotRouted;
+}
+
+bool isReceived(const Record& record, unsigned uart) {
+  return record.kind == RecordKind::UartReceived && record.unit == uart;
+}
+
+LineBytes lineOf(const Timeline& timeline, unsigned uart, bool (*wanted)(const Record&, unsigned)) {
+  LineBytes line;
+  for (const Record& record : timeline.records) {
+    if (wanted(record, uart)) {
+      line.bytes.push_back(static_cast<char>(record.value));
+      line.times.push_back(record.time);
+    }
+  }
+  return line;
+}
+
+}  // namespace
+
 std::vector<TimedByte> Outcome::sentBytes(unsigned uart) const {
   std::vector<TimedByte> bytes;
   for (const Record& record : timeline_.records) {
-    if (record.kind == RecordKind::UartSent && record.unit == uart && record.detail != kSentPinNotRouted) {
+    if (isSent(record, uart)) {
       bytes.push_back(TimedByte{record.time, static_cast<uint8_t>(record.value)});
     }
   }
@@ -296,10 +331,15 @@ std::vector<TimedByte> Outcome::lost(unsigned uart) const {
   return bytes;
 }
 
+LineBytes Outcome::sentLine(unsigned uart) const { return lineOf(timeline_, uart, isSent); }
+LineBytes Outcome::receivedLine(unsigned uart) const { return lineOf(timeline_, uart, isReceived); }
+
 std::string Outcome::sent(unsigned uart) const {
   std::string text;
-  for (const TimedByte& byte : sentBytes(uart)) {
-    text.push_back(static_cast<char>(byte.byte));
+  for (const Record& record : timeline_.records) {
+    if (isSent(record, uart)) {
+      text.push_back(static_cast<char>(record.value));
+    }
   }
   return text;
 }
@@ -307,7 +347,7 @@ std::string Outcome::sent(unsigned uart) const {
 std::string Outcome::received(unsigned uart) const {
   std::string text;
   for (const Record& record : timeline_.records) {
-    if (record.kind == RecordKind::UartReceived && record.unit == uart) {
+    if (isReceived(record, uart)) {
       text.push_back(static_cast<char>(record.value));
     }
   }
@@ -315,29 +355,28 @@ std::string Outcome::received(unsigned uart) const {
 }
 
 Time Outcome::sentAt(unsigned uart, std::string_view text, size_t from) const {
-  const std::vector<TimedByte> bytes = sentBytes(uart);
-  const std::string all = sent(uart);
-  const size_t found = all.find(text, from);
+  const LineBytes line = sentLine(uart);
+  const size_t found = line.bytes.find(text, from);
   if (found == std::string::npos || text.empty()) {
     return kNever;
   }
-  return bytes[found + text.size() - 1].time;
+  return line.times[found + text.size() - 1];
 }
 
 Time Outcome::sentStartAt(unsigned uart, std::string_view text, size_t from) const {
-  const std::vector<TimedByte> bytes = sentBytes(uart);
-  const size_t found = sent(uart).find(text, from);
+  const LineBytes line = sentLine(uart);
+  const size_t found = line.bytes.find(text, from);
   if (found == std::string::npos || text.empty()) {
     return kNever;
   }
-  return bytes[found].time;
+  return line.times[found];
 }
 
 std::string Outcome::sentBetween(unsigned uart, Time from, Time to) const {
   std::string text;
-  for (const TimedByte& byte : sentBytes(uart)) {
-    if (byte.time >= from && byte.time < to) {
-      text.push_back(static_cast<char>(byte.byte));
+  for (const Record& record : timeline_.records) {
+    if (isSent(record, uart) && record.time >= from && record.time < to) {
+      text.push_back(static_cast<char>(record.value));
     }
   }
   return text;

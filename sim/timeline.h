@@ -42,6 +42,9 @@ inline constexpr uint32_t kLostPinNotRouted = 2;
 inline constexpr uint32_t kReceivedFramingError = 1;
 inline constexpr uint32_t kSentPinNotRouted = 1;
 
+// Records a run's process hands over at a time, while the run goes on.
+inline constexpr size_t kShippedBlock = 65536;
+
 struct Timeline {
   // In blocks: a day's run is tens of millions, which a vector would copy
   // and hold twice over as it grows.

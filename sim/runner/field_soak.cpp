@@ -46,16 +46,9 @@ bool isReport(const std::string& text) {
   return start != std::string::npos && text.size() >= start + 22 && text[start + 9] == ',' && text[start + 19] == ',';
 }
 
-// What the chip wrote on a UART, with the time each byte went out.
-struct Line {
-  std::string bytes;
-  std::vector<Time> times;
-  explicit Line(const std::vector<TimedByte>& sent) {
-    for (const TimedByte& byte : sent) {
-      bytes.push_back(static_cast<char>(byte.byte));
-      times.push_back(byte.time);
-    }
-  }
+// A UART's bytes one way, with the time each finished.
+struct Line : LineBytes {
+  explicit Line(LineBytes line) : LineBytes(std::move(line)) {}
   // The first time text went out within [from, to), or kNever.
   Time find(const std::string& text, Time from, Time to) const {
     const size_t start = static_cast<size_t>(std::lower_bound(times.begin(), times.end(), from) - times.begin());
@@ -63,16 +56,6 @@ struct Line {
     return at == std::string::npos || times[at] >= to ? kNever : times[at + text.size() - 1];
   }
 };
-
-std::vector<TimedByte> receivedBytes(const Outcome& run, unsigned uart) {
-  std::vector<TimedByte> bytes;
-  for (const Record& record : run.timeline().records) {
-    if (record.kind == RecordKind::UartReceived && record.unit == uart) {
-      bytes.push_back({record.time, static_cast<uint8_t>(record.value)});
-    }
-  }
-  return bytes;
-}
 
 }  // namespace
 
@@ -132,8 +115,8 @@ nlohmann::json soakSummary(const Scenario& scenario, const ScenarioResult& resul
   using nlohmann::json;
   const Outcome& run = result.outcome;
   const peers::ModemLog& log = result.log;
-  const Line console(run.sentBytes(0));
-  const Line fromModem(receivedBytes(run, 4));
+  const Line console(run.sentLine(0));
+  const Line fromModem(run.receivedLine(4));
   const Time end = run.end();
   const std::vector<peers::ModemLog::Sms> inbox = log.inbox();
   const auto during = [&](Time at, bool incomingOnly) {

@@ -92,15 +92,11 @@ std::vector<RadiusHeld> radiiHeld(const Outcome& run) {
   }
   // The firmware says on the console when it took one: the frame it took is
   // the last to arrive before it said so.
-  const std::vector<TimedByte> console = run.sentBytes(0);
-  std::string printed;
-  for (const TimedByte& byte : console) {
-    printed.push_back(static_cast<char>(byte.byte));
-  }
+  const LineBytes console = run.sentLine(0);
   std::vector<RadiusHeld> held;
   const std::string_view said = "CIRCLESETSUCCES";
-  for (size_t at = printed.find(said); at != std::string::npos; at = printed.find(said, at + 1)) {
-    const Time when = console[at + said.size() - 1].time;
+  for (size_t at = console.bytes.find(said); at != std::string::npos; at = console.bytes.find(said, at + 1)) {
+    const Time when = console.times[at + said.size() - 1];
     const auto taken = std::find_if(frames.rbegin(), frames.rend(), [&](const Frame& frame) { return frame.at <= when; });
     if (taken != frames.rend()) {
       held.push_back({when, taken->metres, taken->texted ? "texted" : "fetched"});
@@ -121,13 +117,7 @@ std::string lineText(std::string_view bytes) {
   return text;
 }
 
-std::string consoleText(const Outcome& run) {
-  std::string bytes;
-  for (const TimedByte& byte : run.sentBytes(0)) {
-    bytes.push_back(static_cast<char>(byte.byte));
-  }
-  return lineText(bytes);
-}
+std::string consoleText(const Outcome& run) { return lineText(run.sent(0)); }
 
 nlohmann::json runSummary(const Scenario& scenario, const ScenarioResult& result) {
   using nlohmann::json;

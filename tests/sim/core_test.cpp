@@ -475,6 +475,37 @@ TEST(Runs, StartFromResetAndRepeatExactly) {
   EXPECT_EQ(counter, 0);  // nothing of a run comes back into the test's process
 }
 
+// A long run is handed over while it goes, a block at a time: the sink
+// sees every record in order with the texts it names, the outcome keeps
+// what the sink keeps, and a fault it drops still ends the run as one.
+TEST(Runs, AStreamedRunHandsEveryRecordOverAndKeepsWhatTheSinkKeeps) {
+  const auto entry = [] {
+    for (int index = 0; index < 150000; ++index) {
+      note(std::to_string(index));
+    }
+    (void)hw::read32(0x40080000);
+  };
+  const auto whole = Bench().run(entry, milliseconds(1));
+  Bench streamed;
+  std::string seen;
+  size_t numbered = 0;
+  streamed.stream([&](const Record& record, const Timeline& sofar) {
+    sofar.appendLine(seen, record);
+    seen += '\n';
+    if (record.kind == RecordKind::Note) {
+      numbered += sofar.texts.at(record.detail) == std::to_string(numbered);
+    }
+    return record.kind == RecordKind::Note && record.detail % 1000 == 0;
+  });
+  const auto kept = streamed.run(entry, milliseconds(1));
+  EXPECT_EQ(seen, whole.text());
+  EXPECT_EQ(numbered, 150000U);
+  EXPECT_EQ(kept.timeline().records.size(), 150U);
+  EXPECT_EQ(kept.notes().back().second, "149000");
+  EXPECT_NE(kept.failure().find("nothing is mapped there"), std::string::npos) << kept.failure();
+  EXPECT_EQ(kept.failure(), whole.failure());
+}
+
 }  // namespace
 
 namespace {
