@@ -355,7 +355,7 @@ std::vector<ExpectationResult> checkExpectations(const Scenario& scenario, const
         }
         break;
       case Kind::Hold: {
-        const std::map<unsigned, HandlerHold> holds = handlerHolds(run);
+        const std::map<unsigned, HandlerHold>& holds = result.holds.byVector;
         const auto found = holds.find(expect.vector);
         const HandlerHold hold = found == holds.end() ? HandlerHold{} : found->second;
         passed = hold.longest <= expect.holdAtMost;

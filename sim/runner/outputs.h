@@ -3,6 +3,7 @@
 
 #include <map>
 #include <nlohmann/json.hpp>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,22 @@ inline std::string counted(size_t count, std::string_view noun) {
 
 const char* verdictWord(ExpectationResult::Verdict verdict);
 
-// trace.json: what ran when, for Perfetto.
-nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result);
+// trace.json: what ran when, for Perfetto. The handlers' runs are
+// written as the records come, the rest once the run is over.
+class TraceWriter {
+ public:
+  explicit TraceWriter(std::ostream& out);
+  void add(const Record& record);
+  void finish(const Scenario& scenario, const ScenarioResult& result);
+
+ private:
+  void write(const nlohmann::json& event);
+  std::ostream& out_;
+  std::string text_;
+  bool first_ = true;
+  std::map<unsigned, Time> entered_;
+  std::vector<std::pair<Time, Time>> scriptingHandlers_;  // handlers that held the processor past a FIFO's drain
+};
 
 // Which firmware ran: "simulated" (the host build inside the runner) or
 // "emulated" (an ARM image), and the file that holds it.
@@ -50,14 +65,6 @@ nlohmann::json runSummary(const Scenario& scenario, const ScenarioResult& result
 // A line's bytes as a text file: CR dropped, LF kept, other bytes shown.
 std::string lineText(std::string_view bytes);
 std::string consoleText(const Outcome& run);
-
-// How long each handler, by its vector, held the processor at the
-// longest, and how many of its runs ended within the run.
-struct HandlerHold {
-  Time longest = 0;
-  size_t entries = 0;
-};
-std::map<unsigned, HandlerHold> handlerHolds(const Outcome& run);
 
 // "1:53.405": minutes, seconds and milliseconds.
 std::string clockTime(Time time);

@@ -54,19 +54,14 @@ const char* verdictWord(ExpectationResult::Verdict verdict) {
   return verdict == Verdict::Passed ? "passed" : verdict == Verdict::Failed ? "FAILED" : "not measured";
 }
 
-std::map<unsigned, HandlerHold> handlerHolds(const Outcome& run) {
-  std::map<unsigned, Time> entered;
-  std::map<unsigned, HandlerHold> holds;
-  for (const Record& record : run.timeline().records) {
-    if (record.kind == RecordKind::InterruptEnter) {
-      entered[record.value] = record.time;
-    } else if (record.kind == RecordKind::InterruptExit) {
-      HandlerHold& hold = holds[record.value];
-      hold.longest = std::max(hold.longest, record.time - entered[record.value]);
-      ++hold.entries;
-    }
+void HandlerHolds::add(const Record& record) {
+  if (record.kind == RecordKind::InterruptEnter) {
+    entered[record.value] = record.time;
+  } else if (record.kind == RecordKind::InterruptExit) {
+    HandlerHold& hold = byVector[record.value];
+    hold.longest = std::max(hold.longest, record.time - entered[record.value]);
+    ++hold.entries;
   }
-  return holds;
 }
 
 std::string reportHtml(const Scenario& scenario, const ScenarioResult& result, const peers::GpsReceiver& gps) {
@@ -159,7 +154,7 @@ std::string reportHtml(const Scenario& scenario, const ScenarioResult& result, c
     }
   }
   html << "</table><h2>Handlers</h2><table id=\"handlers\"><tr><th>Handler</th><th>Longest hold (ms)</th></tr>";
-  for (const auto& [vector, hold] : handlerHolds(run)) {
+  for (const auto& [vector, hold] : result.holds.byVector) {
     char ms[32];
     std::snprintf(ms, sizeof ms, "%.3f", static_cast<double>(hold.longest) / 1e9);
     html << "<tr><td>" << escapeHtml(handlerName(vector)) << "</td><td>" << ms << "</td></tr>";

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -240,9 +241,27 @@ bool ScenarioResult::passed() const {
          });
 }
 
+bool keptForTheReport(const Record& record) {
+  switch (record.kind) {
+    case RecordKind::UartSent:
+    case RecordKind::UartReceived:
+      return record.unit == 0 || record.unit == 4;
+    case RecordKind::InterruptEnter:
+    case RecordKind::InterruptExit:
+      return false;
+    default:
+      return true;
+  }
+}
+
 ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
-                            bool progress) {
+                            bool progress, RecordSink sink) {
+  HandlerHolds holds;
   Bench bench;
+  bench.stream([&holds, sink = std::move(sink)](const Record& record, const Timeline& sofar) {
+    holds.add(record);
+    return !sink || sink(record, sofar);
+  });
   bench.runFaultHandlers(scenario.faultHandlers);
   bench.realtime(scenario.realtime);
   const peers::GpsReceiver gps = receiverOf(scenario);
@@ -302,6 +321,7 @@ ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmwar
 
   ScenarioResult result;
   result.outcome = firmware(bench, scenario);
+  result.holds = std::move(holds);
   result.log = peers::ModemLog::from(result.outcome);
   if (server) {
     result.stored = server->reports();
@@ -333,34 +353,77 @@ std::string chooseOutputs(const std::string& list, std::vector<std::string>& cho
 ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware, const std::filesystem::path& folder,
                            bool progress, const OutputChoice& outputs) {
   std::filesystem::create_directories(folder);
-  ScenarioResult result = playScenario(scenario, firmware, folder, progress);
+  const auto chosen = [&outputs](std::string_view name) {
+    return outputs.files.empty() || std::find(outputs.files.begin(), outputs.files.end(), name) != outputs.files.end();
+  };
+  const FirmwareRan ran = firmwareRan(scenario);
+
+  // The outputs of every record, written as the run goes.
+  std::map<std::string_view, std::ofstream> files;
+  for (const char* name : {"timeline.txt", "trace.json", "waveform.vcd"}) {
+    if (chosen(name)) {
+      files[name].open(folder / name);
+    }
+  }
+  std::string timelineText;
+  const auto spillTimeline = [&] {
+    files["timeline.txt"].write(timelineText.data(), static_cast<std::streamsize>(timelineText.size()));
+    timelineText.clear();
+  };
+  std::optional<TraceWriter> trace;
+  if (chosen("trace.json")) {
+    trace.emplace(files["trace.json"]);
+  }
+  std::optional<WaveformWriter> waveform;
+  if (chosen("waveform.vcd")) {
+    waveform.emplace(files["waveform.vcd"], WaveformLines{{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}},
+                                                          pressesOf(scenario),
+                                                          "tracker run of " + ran.what + " on the " + ran.board + " board",
+                                                          outputs.vcdStepNanoseconds});
+  }
+  const bool timeline = chosen("timeline.txt");
+  const auto sink = [&](const Record& record, const Timeline& sofar) {
+    if (timeline) {
+      sofar.appendLine(timelineText, record);
+      timelineText += '\n';
+      if (timelineText.size() >= (size_t{1} << 20)) {
+        spillTimeline();
+      }
+    }
+    if (trace) {
+      trace->add(record);
+    }
+    if (waveform) {
+      waveform->add(record);
+    }
+    return keptForTheReport(record);
+  };
+  ScenarioResult result = playScenario(scenario, firmware, folder, progress, sink);
   result.expectations = checkExpectations(scenario, result);
   const Outcome& run = result.outcome;
   const peers::ModemLog& log = result.log;
   const std::vector<server::StoredReport>& stored = result.stored;
   const bool server = scenario.server == "real";
-  const FirmwareRan ran = firmwareRan(scenario);
 
   std::string written;
   for (const char* name : kOutputFiles) {
-    if (!outputs.files.empty() && std::find(outputs.files.begin(), outputs.files.end(), name) == outputs.files.end()) {
+    if (!chosen(name)) {
       continue;
     }
     if (progress) {
       std::fprintf(stderr, "\rwriting %-14s", name);
     }
-    std::ofstream file(folder / name);
+    std::ofstream& file = files[name];
+    if (!file.is_open()) {
+      file.open(folder / name);
+    }
     const std::string_view output(name);
     if (output == "timeline.txt") {
-      file << run.text();
+      spillTimeline();
     } else if (output == "waveform.vcd") {
-      writeWaveform(file, run,
-                    {{{0, 115200}, {2, 9600}, {4, 9600}, {5, 19200}},
-                     pressesOf(scenario),
-                     "tracker run of " + ran.what + " on the " + ran.board + " board",
-                     outputs.vcdStepNanoseconds});
+      waveform->finish(run.end());
     } else if (output == "trace.json") {
-      file << traceOf(scenario, result).dump(1) << "\n";
+      trace->finish(scenario, result);
     } else if (output == "report.html") {
       file << reportHtml(scenario, result, receiverOf(scenario));
     } else if (output == "summary.json") {
@@ -368,6 +431,7 @@ ScenarioResult runScenario(const Scenario& scenario, const FirmwareRun& firmware
     } else if (output == "console.txt") {
       file << consoleText(run);
     }
+    file.close();
     written += std::string(written.empty() ? "" : " ") + name;
   }
 

@@ -1,5 +1,6 @@
 // trace.json: each handler's runs on its own track, the main loop's modem
-// scripts, and what the modem and the network did, as trace events.
+// scripts, and what the modem and the network did, as trace events. The
+// handlers' runs, which are most of a long run's, are written as they end.
 #include <algorithm>
 #include <map>
 
@@ -12,28 +13,17 @@ namespace {
 
 double inMicroseconds(Time time) { return static_cast<double>(time) / 1e6; }
 
+constexpr Time kByte = 1041667 * 1000ULL;  // 10 bits at 9600 baud
+constexpr Time kFifoDrain = 17 * kByte;
+
 // The modem scripts the main loop ran, as spans: bytes to the modem sent
 // outside the handlers that run scripts of their own, a script ending at a
 // 3 s silence. Those handlers are the ones that hold the processor longer
 // than a FIFO takes to drain; their last bytes leave the FIFO after they
 // return, and stay theirs.
-nlohmann::json foregroundScripts(const Outcome& run) {
+nlohmann::json foregroundScripts(const Outcome& run, std::vector<std::pair<Time, Time>> scriptingHandlers) {
   constexpr unsigned kModem = 4;
-  constexpr Time kByte = 1041667 * 1000ULL;  // 10 bits at 9600 baud
-  constexpr Time kFifoDrain = 17 * kByte;
   constexpr Time kSilence = seconds(3);
-  std::vector<std::pair<Time, Time>> scriptingHandlers;
-  std::map<unsigned, Time> entered;
-  for (const Record& record : run.timeline().records) {
-    if (record.kind == RecordKind::InterruptEnter) {
-      entered[record.value] = record.time;
-    } else if (record.kind == RecordKind::InterruptExit && entered.count(record.value) != 0) {
-      if (record.time - entered[record.value] > kFifoDrain) {
-        scriptingHandlers.emplace_back(entered[record.value], record.time + kFifoDrain);
-      }
-      entered.erase(record.value);
-    }
-  }
   std::sort(scriptingHandlers.begin(), scriptingHandlers.end());
   nlohmann::json spans = nlohmann::json::array();
   Time start = 0;
@@ -75,27 +65,42 @@ nlohmann::json foregroundScripts(const Outcome& run) {
 
 }  // namespace
 
-nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result) {
+TraceWriter::TraceWriter(std::ostream& out) : out_(out) { out_ << "{\"traceEvents\": [\n"; }
+
+void TraceWriter::write(const nlohmann::json& event) {
+  text_ += first_ ? "" : ",\n";
+  text_ += event.dump();
+  first_ = false;
+  if (text_.size() >= (size_t{1} << 20)) {
+    out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+    text_.clear();
+  }
+}
+
+void TraceWriter::add(const Record& record) {
+  if (record.kind == RecordKind::InterruptEnter) {
+    entered_[record.value] = record.time;
+  } else if (record.kind == RecordKind::InterruptExit && entered_.count(record.value) != 0) {
+    const Time start = entered_[record.value];
+    write({{"name", handlerName(record.value)},
+           {"cat", "interrupt"},
+           {"ph", "X"},
+           {"ts", inMicroseconds(start)},
+           {"dur", inMicroseconds(record.time - start)},
+           {"pid", 1},
+           {"tid", record.value}});
+    if (record.time - start > kFifoDrain) {
+      scriptingHandlers_.emplace_back(start, record.time + kFifoDrain);
+    }
+    entered_.erase(record.value);
+  }
+}
+
+void TraceWriter::finish(const Scenario& scenario, const ScenarioResult& result) {
   const Outcome& run = result.outcome;
   const peers::ModemLog& log = result.log;
   nlohmann::json events = nlohmann::json::array();
-  std::map<unsigned, Time> entered;
-  for (const Record& record : run.timeline().records) {
-    if (record.kind == RecordKind::InterruptEnter) {
-      entered[record.value] = record.time;
-    } else if (record.kind == RecordKind::InterruptExit && entered.count(record.value) != 0) {
-      const Time start = entered[record.value];
-      events.push_back({{"name", handlerName(record.value)},
-                        {"cat", "interrupt"},
-                        {"ph", "X"},
-                        {"ts", inMicroseconds(start)},
-                        {"dur", inMicroseconds(record.time - start)},
-                        {"pid", 1},
-                        {"tid", record.value}});
-      entered.erase(record.value);
-    }
-  }
-  for (auto& script : foregroundScripts(run)) {
+  for (auto& script : foregroundScripts(run, std::move(scriptingHandlers_))) {
     events.push_back(std::move(script));
   }
   // A moment's event on a track of a process.
@@ -174,7 +179,12 @@ nlohmann::json traceOf(const Scenario& scenario, const ScenarioResult& result) {
   for (auto& name : names) {
     events.push_back(name);
   }
-  return {{"traceEvents", events}, {"displayTimeUnit", "ms"}};
+  for (const auto& event : events) {
+    write(event);
+  }
+  text_ += "\n], \"displayTimeUnit\": \"ms\"}\n";
+  out_.write(text_.data(), static_cast<std::streamsize>(text_.size()));
+  text_.clear();
 }
 
 }  // namespace sim

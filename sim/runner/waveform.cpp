@@ -2,136 +2,177 @@
 
 #include <algorithm>
 #include <charconv>
-#include <set>
-#include <string>
+#include <stdexcept>
 
 namespace sim {
 
 namespace {
 
-struct Change {
-  Time at;
-  unsigned signal;
-  int value;
-};
-
 // One short VCD identifier per signal.
 char identifier(unsigned signal) { return static_cast<char>('!' + signal); }
 
-// A frame of 8N1 ending at end: the start bit, the data bits from the
-// lowest, the stop bit; the line idles high.
-void frame(std::vector<Change>& changes, unsigned signal, Time end, Time bit, uint8_t byte) {
-  const Time start = end - 10 * bit;
-  changes.push_back({start, signal, 0});
-  for (unsigned index = 0; index < 8; ++index) {
-    changes.push_back({start + (index + 1) * bit, signal, (byte >> index) & 1});
-  }
-  changes.push_back({start + 9 * bit, signal, 1});
+// VCD's timescales are 1, 10 or 100 of a unit; another step is taken as 1 ns.
+const char* const kTimescales[] = {"1ns", "10ns", "100ns", "1us", "10us"};
+static_assert(std::size(kTimescales) == std::size(kWaveformSteps));
+
+size_t scaleOf(uint32_t stepNanoseconds) {
+  const size_t scale = static_cast<size_t>(
+      std::find(std::begin(kWaveformSteps), std::end(kWaveformSteps), stepNanoseconds) - std::begin(kWaveformSteps));
+  return scale < std::size(kWaveformSteps) ? scale : 0;
 }
+
+// Changes are spilled a megabyte at a time: a long run has millions of
+// them, and a stream insertion each costs more than the rest.
+constexpr size_t kSpill = size_t{1} << 20;
 
 }  // namespace
 
-void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& lines) {
-  std::vector<std::string> names;
-  std::map<uint8_t, unsigned> pinSignal;
-  std::map<std::pair<unsigned, bool>, unsigned> uartSignal;  // (uart, transmit)
-  std::vector<Change> changes;
-
-  auto pinName = [](uint8_t unit) { return std::string(1, static_cast<char>('A' + unit / 8)) + std::to_string(unit % 8); };
-  std::set<uint8_t> pins;
-  for (const Record& record : run.timeline().records) {
-    if (record.kind == RecordKind::Pin) {
-      pins.insert(record.unit);
+WaveformWriter::WaveformWriter(std::ostream& out, WaveformLines lines)
+    : out_(out),
+      lines_(std::move(lines)),
+      scale_(scaleOf(lines_.stepNanoseconds)),
+      perStep_(static_cast<Time>(kWaveformSteps[scale_]) * 1000),
+      body_(std::tmpfile()) {
+  if (body_ == nullptr) {
+    throw std::runtime_error("no temporary file for the waveform");
+  }
+  text_.reserve(kSpill + 64);
+  for (const auto& [uart, rate] : lines_.uartRates) {
+    for (const bool transmit : {true, false}) {
+      uarts_[{uart, transmit}] = addSignal("UART" + std::to_string(uart) + (transmit ? "_TX" : "_RX"), 1);
+    }
+    if (rate != 0) {
+      window_ = std::max(window_, 10 * bitTime(rate));
     }
   }
-  for (const PinChange& change : lines.drivenPins) {
-    pins.insert(change.pin.unit());
+  // A pulled-up input the bench drives idles high; at equal times its
+  // changes come after the run's own.
+  for (const PinChange& change : lines_.drivenPins) {
+    pinSignal(change.pin.unit(), 1);
   }
-  for (uint8_t unit : pins) {
-    pinSignal[unit] = static_cast<unsigned>(names.size());
-    names.push_back("P" + pinName(unit));
+  uint64_t after = uint64_t{1} << 62;
+  for (const PinChange& change : lines_.drivenPins) {
+    pending_.push({change.at, after++, pins_[change.pin.unit()], change.state == PinState::Low ? 0 : 1});
   }
-  for (const auto& [uart, rate] : lines.uartRates) {
-    uartSignal[{uart, true}] = static_cast<unsigned>(names.size());
-    names.push_back("UART" + std::to_string(uart) + "_TX");
-    uartSignal[{uart, false}] = static_cast<unsigned>(names.size());
-    names.push_back("UART" + std::to_string(uart) + "_RX");
-  }
+}
 
-  for (const Record& record : run.timeline().records) {
-    if (record.kind == RecordKind::Pin) {
-      changes.push_back({record.time, pinSignal[record.unit], record.value});
-      continue;
-    }
+WaveformWriter::~WaveformWriter() { std::fclose(body_); }
+
+unsigned WaveformWriter::addSignal(std::string name, int initial) {
+  names_.push_back(std::move(name));
+  initial_.push_back(initial);
+  level_.push_back(initial);
+  return static_cast<unsigned>(names_.size() - 1);
+}
+
+unsigned WaveformWriter::pinSignal(uint8_t unit, int initial) {
+  const auto found = pins_.find(unit);
+  return found != pins_.end() ? found->second : pins_[unit] = addSignal(pinName(unit), initial);
+}
+
+void WaveformWriter::push(Time at, unsigned signal, int value) { pending_.push({at, order_++, signal, value}); }
+
+void WaveformWriter::add(const Record& record) {
+  if (record.kind == RecordKind::Pin) {
+    // Outputs start low until driven.
+    push(record.time, pinSignal(record.unit, 0), record.value);
+  } else {
     const bool sent = record.kind == RecordKind::UartSent;
     const bool arrived = record.kind == RecordKind::UartReceived || record.kind == RecordKind::UartLost;
-    const auto rate = lines.uartRates.find(record.unit);
-    if ((sent || arrived) && rate != lines.uartRates.end() && rate->second != 0) {
-      frame(changes, uartSignal[{record.unit, sent}], record.time, bitTime(rate->second),
-            static_cast<uint8_t>(record.value));
+    const auto rate = lines_.uartRates.find(record.unit);
+    if ((sent || arrived) && rate != lines_.uartRates.end() && rate->second != 0) {
+      // A frame of 8N1 ending at the record: the start bit, the data bits
+      // from the lowest, the stop bit; the line idles high.
+      const unsigned signal = uarts_[{record.unit, sent}];
+      const Time bit = bitTime(rate->second);
+      const Time start = record.time - 10 * bit;
+      push(start, signal, 0);
+      for (unsigned index = 0; index < 8; ++index) {
+        push(start + (index + 1) * bit, signal, (record.value >> index) & 1);
+      }
+      push(start + 9 * bit, signal, 1);
     }
   }
-  for (const PinChange& change : lines.drivenPins) {
-    // A pulled-up input reads high when nothing drives it.
-    changes.push_back({change.at, pinSignal[change.pin.unit()], change.state == PinState::Low ? 0 : 1});
+  // No later record's frame starts before this one's time less a frame.
+  if (record.time > window_) {
+    emitBefore(record.time - window_);
   }
-  std::stable_sort(changes.begin(), changes.end(), [](const Change& a, const Change& b) { return a.at < b.at; });
+}
 
-  // VCD's timescales are 1, 10 or 100 of a unit; another step is taken as 1 ns.
-  const char* const timescales[] = {"1ns", "10ns", "100ns", "1us", "10us"};
-  static_assert(std::size(timescales) == std::size(kWaveformSteps));
-  const size_t scale = static_cast<size_t>(
-      std::find(std::begin(kWaveformSteps), std::end(kWaveformSteps), lines.stepNanoseconds) - std::begin(kWaveformSteps));
-  const size_t chosen = scale < std::size(kWaveformSteps) ? scale : 0;
-  const Time perStep = static_cast<Time>(kWaveformSteps[chosen]) * 1000;  // picoseconds
-  out << "$comment " << lines.comment << " $end\n$timescale " << timescales[chosen] << " $end\n$scope module board $end\n";
-  for (size_t signal = 0; signal < names.size(); ++signal) {
-    out << "$var wire 1 " << identifier(static_cast<unsigned>(signal)) << " " << names[signal] << " $end\n";
-  }
-  out << "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
-  std::vector<int> level(names.size(), 1);
-  for (const auto& [unit, signal] : pinSignal) {
-    // Outputs start low until driven; the button's pin idles high.
-    const bool driven = std::any_of(lines.drivenPins.begin(), lines.drivenPins.end(),
-                                    [unit = unit](const PinChange& change) { return change.pin.unit() == unit; });
-    level[signal] = driven ? 1 : 0;
-  }
-  for (size_t signal = 0; signal < names.size(); ++signal) {
-    out << level[signal] << identifier(static_cast<unsigned>(signal)) << "\n";
-  }
-  out << "$end\n";
-  // Built in a buffer written a megabyte at a time: a long run has millions
-  // of changes, and a stream insertion each costs more than the rest.
-  std::string text;
-  text.reserve((1U << 20) + 64);
-  const auto timestamp = [&text](Time steps) {
-    char digits[24];
-    const auto [end, error] = std::to_chars(digits, digits + sizeof digits, steps);
-    text += '#';
-    text.append(digits, end);
-    text += '\n';
-  };
-  Time last = 0;
-  for (const Change& change : changes) {
-    if (level[change.signal] == change.value) {
+void WaveformWriter::emitBefore(Time time) {
+  while (!pending_.empty() && pending_.top().at < time) {
+    const Change change = pending_.top();
+    pending_.pop();
+    if (level_[change.signal] == change.value) {
       continue;
     }
-    level[change.signal] = change.value;
-    const Time steps = change.at / perStep;
-    if (steps != last) {
+    level_[change.signal] = change.value;
+    const Time steps = change.at / perStep_;
+    if (steps != lastStep_) {
       timestamp(steps);
-      last = steps;
     }
-    text += static_cast<char>('0' + change.value);
-    text += identifier(change.signal);
-    text += '\n';
-    if (text.size() >= (1U << 20)) {
-      out.write(text.data(), static_cast<std::streamsize>(text.size()));
-      text.clear();
+    text_ += static_cast<char>('0' + change.value);
+    text_ += identifier(change.signal);
+    text_ += '\n';
+    if (text_.size() >= kSpill) {
+      spill();
     }
   }
-  timestamp(run.end() / perStep);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+}
+
+void WaveformWriter::timestamp(Time steps) {
+  char digits[24];
+  const auto [end, error] = std::to_chars(digits, digits + sizeof digits, steps);
+  text_ += '#';
+  text_.append(digits, end);
+  text_ += '\n';
+  lastStep_ = steps;
+}
+
+void WaveformWriter::spill() {
+  if (std::fwrite(text_.data(), 1, text_.size(), body_) != text_.size()) {
+    throw std::runtime_error("the waveform's changes could not be written");
+  }
+  text_.clear();
+}
+
+void WaveformWriter::finish(Time end) {
+  emitBefore(kNever);
+  timestamp(end / perStep_);
+  spill();
+
+  out_ << "$comment " << lines_.comment << " $end\n$timescale " << kTimescales[scale_]
+       << " $end\n$scope module board $end\n";
+  // The pins by port and number, then the lines, whatever order they came in.
+  std::vector<unsigned> shown;
+  for (const auto& [unit, signal] : pins_) {
+    shown.push_back(signal);
+  }
+  for (const auto& [uart, rate] : lines_.uartRates) {
+    shown.push_back(uarts_[{uart, true}]);
+    shown.push_back(uarts_[{uart, false}]);
+  }
+  for (const unsigned signal : shown) {
+    out_ << "$var wire 1 " << identifier(signal) << " " << names_[signal] << " $end\n";
+  }
+  out_ << "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
+  for (const unsigned signal : shown) {
+    out_ << initial_[signal] << identifier(signal) << "\n";
+  }
+  out_ << "$end\n";
+  std::rewind(body_);
+  std::vector<char> chunk(kSpill);
+  for (size_t count; (count = std::fread(chunk.data(), 1, chunk.size(), body_)) > 0;) {
+    out_.write(chunk.data(), static_cast<std::streamsize>(count));
+  }
+}
+
+void writeWaveform(std::ostream& out, const Outcome& run, const WaveformLines& lines) {
+  WaveformWriter writer(out, lines);
+  for (const Record& record : run.timeline().records) {
+    writer.add(record);
+  }
+  writer.finish(run.end());
 }
 
 }  // namespace sim

@@ -553,13 +553,25 @@ radius = 250
     EXPECT_GT(output.size(), 100U) << name;
     EXPECT_EQ(output, contents(folder / "second" / name)) << name;
   }
-  EXPECT_EQ(contents(folder / "first" / "timeline.txt"), first.outcome.text());
+  // The outputs of every record were written as the run went, and the
+  // outcome kept no handler entries and no GPS bytes; the same run with its
+  // whole timeline kept shows what they should hold.
+  const ScenarioResult whole = playScenario(scenario, runTrackerFirmware, folder / "whole");
+  const Outcome& all = whole.outcome;
+  const std::string timeline = contents(folder / "first" / "timeline.txt");
+  EXPECT_EQ(timeline, all.text());
+  EXPECT_TRUE(first.outcome.interrupts(46).empty());
+  EXPECT_FALSE(all.interrupts(46).empty());
+  EXPECT_TRUE(first.outcome.received(2).empty());
+  EXPECT_EQ(first.outcome.timeline().records.size(),
+            std::count_if(all.timeline().records.begin(), all.timeline().records.end(), keptForTheReport));
+  EXPECT_EQ(first.outcome.sent(0), all.sent(0));
   // What the world did is in the timeline with what the board did.
   for (const char* input : {"\n30.000000000000 input button pressed\n", "\n30.300000000000 input button released\n",
                             "\n50.000000000000 input the caretaker texts \"@300$\"\n",
                             "\n83.000000000000 input network fault texts_refused begins\n",
                             "\n88.000000000000 input network fault texts_refused ends\n"}) {
-    EXPECT_NE(first.outcome.text().find(input), std::string::npos) << input;
+    EXPECT_NE(timeline.find(input), std::string::npos) << input;
   }
 
   // The trace: each handler's runs as spans on its own track, and the
@@ -582,10 +594,9 @@ radius = 250
     commands += event.value("cat", "") == "modem";
     calls += event.value("cat", "") == "call";
   }
-  EXPECT_EQ(spans, first.outcome.interrupts(35).size() + first.outcome.interrupts(37).size() +
-                       first.outcome.interrupts(46).size() + first.outcome.interrupts(49).size() +
-                       first.outcome.interrupts(76).size() + first.outcome.interrupts(21).size() +
-                       first.outcome.interrupts(77).size());
+  EXPECT_EQ(spans, all.interrupts(35).size() + all.interrupts(37).size() + all.interrupts(46).size() +
+                       all.interrupts(49).size() + all.interrupts(76).size() + all.interrupts(21).size() +
+                       all.interrupts(77).size());
   EXPECT_GT(commands, 10U);
   EXPECT_EQ(calls, 1U);
   // The world's track: the press, the refusal, the LEDs as they change.
@@ -618,9 +629,21 @@ radius = 250
   // SIM900's and the receiver's 9600 baud (1 us samples), hold the bytes of
   // the run.
   const std::string vcd = (folder / "first" / "waveform.vcd").string();
-  EXPECT_EQ(sigrok_decode::decode(vcd, "UART4_TX", 9600, 1000), first.outcome.sent(4));
-  EXPECT_EQ(sigrok_decode::decode(vcd, "UART4_RX", 9600, 1000), onTheLine(first.outcome, 4));
-  EXPECT_EQ(sigrok_decode::decode(vcd, "UART2_RX", 9600, 1000), onTheLine(first.outcome, 2));
+  EXPECT_EQ(sigrok_decode::decode(vcd, "UART4_TX", 9600, 1000), all.sent(4));
+  EXPECT_EQ(sigrok_decode::decode(vcd, "UART4_RX", 9600, 1000), onTheLine(all, 4));
+  EXPECT_EQ(sigrok_decode::decode(vcd, "UART2_RX", 9600, 1000), onTheLine(all, 2));
+  // Its frames were put in time order as the records came.
+  std::istringstream dump(contents(vcd));
+  uint64_t lastStamp = 0;
+  size_t backwards = 0;
+  for (std::string line; std::getline(dump, line);) {
+    if (line.size() > 1 && line[0] == '#') {
+      const uint64_t stamp = std::stoull(line.substr(1));
+      backwards += stamp < lastStamp;
+      lastStamp = stamp;
+    }
+  }
+  EXPECT_EQ(backwards, 0U);
 
   // The report: the alert of leaving the circle, the call, the handlers,
   // and every text of the caretaker's inbox.
