@@ -21,6 +21,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <tuple>
+#include <utility>
 
 #include "sim/runner/scenario.h"
 #include "sim/runner/scenario_run.h"
@@ -983,6 +984,42 @@ tracker_key = "the bench's tracker key"
 
 // The optimised runner users run writes what the sanitizer build writes,
 // byte for byte, for the host firmware and for the ARM image.
+// The timeline is on the disk before the run is over: a run of 360
+// virtual seconds paced at 50 times real time (about 7 s) has written
+// megabytes of it by its 250th second, when its first block of records
+// comes over, and half a megabyte more by its end. Every wait is bounded.
+TEST(TrackerRun, ARunWritesItsTimelineAsItGoes) {
+  const std::filesystem::path folder = temporaryFolder();
+  const std::filesystem::path timeline = folder / "timeline.txt";
+  RunningRunner runner(std::string(OPTIMISED_TRACKER_RUN_PATH) + " --scenario " SCENARIOS_DIR
+                       "/afternoon-walk.toml --outputs timeline.txt,summary.json --realtime 50 --out " +
+                       folder.string() + " 2>&1");
+  ASSERT_NE(runner.pipe, nullptr);
+  uintmax_t firstSeen = 0;  // the timeline's size when it first had any
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ended && std::chrono::steady_clock::now() < deadline) {
+    pollfd ready{fileno(runner.pipe), POLLIN, 0};
+    if (poll(&ready, 1, 50) > 0) {
+      char bytes[4096];
+      const ssize_t count = read(fileno(runner.pipe), bytes, sizeof bytes);
+      ended = count <= 0;
+      runner.printed.append(bytes, static_cast<size_t>(std::max<ssize_t>(count, 0)));
+    }
+    std::error_code missing;
+    const uintmax_t size = std::filesystem::file_size(timeline, missing);
+    if (!ended && firstSeen == 0 && !missing) {
+      firstSeen = size;
+    }
+  }
+  ASSERT_TRUE(ended) << runner.printed;
+  EXPECT_EQ(WEXITSTATUS(pclose(std::exchange(runner.pipe, nullptr))), 0) << runner.printed;
+  EXPECT_GE(firstSeen, uintmax_t{1} << 20);
+  EXPECT_GT(std::filesystem::file_size(timeline), firstSeen + (uintmax_t{1} << 19));
+  EXPECT_NE(contents(timeline).find(" end\n"), std::string::npos);
+  std::filesystem::remove_all(folder);
+}
+
 TEST(TrackerRun, TheOptimisedBuildWritesTheSameOutputs) {
   ASSERT_TRUE(std::filesystem::exists(OPTIMISED_TRACKER_RUN_PATH))
       << "cmake --build --preset bench --target tracker_run builds it (scripts/test.sh does)";
