@@ -64,7 +64,7 @@ struct FrameHeader {
 // hundreds of megabytes of records, which the sink may write out and drop.
 // The last fault seen, whether kept or not, goes to fault.
 bool receive(int descriptor, Timeline& timeline, const RecordSink& sink, std::string& fault) {
-  std::vector<Record> block(kShippedBlock);
+  std::vector<Record> block;
   for (;;) {
     FrameHeader header{};
     if (!readExactly(descriptor, &header, sizeof header) || header.records > kShippedBlock ||
@@ -82,6 +82,7 @@ bool receive(int descriptor, Timeline& timeline, const RecordSink& sink, std::st
       }
     }
     const size_t count = static_cast<size_t>(header.records);
+    block.resize(count);  // most runs are short: no megabyte for each
     if (!readExactly(descriptor, block.data(), count * sizeof(Record))) {
       return false;
     }
