@@ -54,9 +54,9 @@ inline std::vector<PinChange> buttonPress(Time at) { return pressChanges(PF4, at
 ScenarioResult playScenario(const Scenario& scenario, const FirmwareRun& firmware,
                             const std::filesystem::path& folder, bool progress = false, RecordSink sink = {});
 
-// What the outputs drawn from the outcome once the run is over read: all
-// but the bytes of lines other than the console's and the modem's, and the
-// handlers' entries and exits, which are most of a long run.
+// The records that the outputs written after the run read from its
+// outcome: all but the bytes of lines other than the console's and the
+// modem's, and the handlers' entries and exits, which are most of a long run.
 bool keptForTheReport(const Record& record);
 
 // The scenario's expectations against what its run showed.
