@@ -982,8 +982,6 @@ tracker_key = "the bench's tracker key"
   std::filesystem::remove_all(folder);
 }
 
-// The optimised runner users run writes what the sanitizer build writes,
-// byte for byte, for the host firmware and for the ARM image.
 // The timeline is on the disk before the run is over: a run of 360
 // virtual seconds paced at 50 times real time (about 7 s) has written
 // megabytes of it by its 250th second, when its first block of records
@@ -1020,6 +1018,8 @@ TEST(TrackerRun, ARunWritesItsTimelineAsItGoes) {
   std::filesystem::remove_all(folder);
 }
 
+// The optimised runner users run writes what the sanitizer build writes,
+// byte for byte, for the host firmware and for the ARM image.
 TEST(TrackerRun, TheOptimisedBuildWritesTheSameOutputs) {
   ASSERT_TRUE(std::filesystem::exists(OPTIMISED_TRACKER_RUN_PATH))
       << "cmake --build --preset bench --target tracker_run builds it (scripts/test.sh does)";
